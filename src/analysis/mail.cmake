@@ -1,0 +1,1 @@
+# target_sources(quenbell_analysis PRIVATE ...) for the mail reader

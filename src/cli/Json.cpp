@@ -1,0 +1,130 @@
+#include "cli/Json.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace qnb::cli {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
+size_t Utf8SeqLen(std::string_view s, size_t i) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = b(i);
+  size_t n;
+  uint32_t cp;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return n;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    size_t n = Utf8SeqLen(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+void AppendEscaped(std::string& out, uint32_t cp) {
+  switch (cp) {
+    case '"': out += "\\\""; return;
+    case '\\': out += "\\\\"; return;
+    case '\n': out += "\\n"; return;
+    case '\r': out += "\\r"; return;
+    case '\t': out += "\\t"; return;
+    default: break;
+  }
+  if (cp < 0x20 || cp == 0x7F) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(cp));
+    out += buf;
+  } else if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else {  // U+0080..U+00FF as UTF-8
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out += '"';
+  if (IsUtf8(s)) {
+    for (size_t i = 0; i < s.size();) {
+      size_t n = Utf8SeqLen(s, i);
+      if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
+      else out.append(s.substr(i, n));
+      i += n;
+    }
+  } else {
+    for (char c : s) AppendEscaped(out, static_cast<unsigned char>(c));
+  }
+  out += '"';
+  return out;
+}
+
+std::string JsonStringList(const std::vector<std::string>& lines) {
+  std::string out = "[";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) out += ',';
+    out += JsonString(lines[i]);
+  }
+  return out + "]";
+}
+
+std::string JsonCurrency(int64_t v) {
+  // Work on the magnitude as unsigned so that INT64_MIN is printed too.
+  uint64_t mag = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "\"%s%llu.%04llu\"", v < 0 ? "-" : "",
+                static_cast<unsigned long long>(mag / 10000), static_cast<unsigned long long>(mag % 10000));
+  return buf;
+}
+
+std::string DateTimeText(double days) {
+  if (!std::isfinite(days) || std::fabs(days) > 3e6) return "";
+  // Round to the nearest second first so that 23:59:59.9996 becomes the next day.
+  long long secs = std::llround(days * 86400.0);
+  long long d = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+  long long rem = secs - d * 86400;
+  // Civil date from a day count (days since 1970-01-01); 1899-12-30 is day -25569.
+  long long z = d - 25569 + 719468;
+  long long era = (z >= 0 ? z : z - 146096) / 146097;
+  long long doe = z - era * 146097;
+  long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long long y = yoe + era * 400;
+  long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long long mp = (5 * doy + 2) / 153;
+  long long dd = doy - (153 * mp + 2) / 5 + 1;
+  long long mm = mp < 10 ? mp + 3 : mp - 9;
+  if (mm <= 2) ++y;
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, mm, dd, rem / 3600, rem / 60 % 60,
+                rem % 60);
+  return buf;
+}
+
+TJsonObject& TJsonObject::Raw(std::string_view key, std::string_view json) {
+  if (!body_.empty()) body_ += ',';
+  body_ += JsonString(key);
+  body_ += ':';
+  body_ += json;
+  return *this;
+}
+
+}  // namespace qnb::cli

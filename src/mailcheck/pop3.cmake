@@ -1,0 +1,1 @@
+# target_sources(quenbell_mailcheck PRIVATE ...) for sockets, POP3 session, message memory

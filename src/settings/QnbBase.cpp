@@ -1,0 +1,149 @@
+#include "settings/QnbBase.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "settings/Platform.h"
+#include "settings/Registry.h"
+#include "settings/VrCipher.h"
+#include "settings/VrDiag.h"
+
+namespace qnb {
+
+TOptions* AppOption = nullptr;
+
+namespace {
+
+const char* const kOpenFailed = "Can not open registry!";
+const std::string kAccountKey = "Account";
+
+std::string Reversed(std::string s) {
+  std::reverse(s.begin(), s.end());
+  return s;
+}
+
+// A missing value or one that is no integer gives the default; another type
+// than text counts as missing.
+int32_t ReadInt(const TRegistry& reg, const std::string& key, const char* name, int32_t def) {
+  std::string text;
+  int32_t v;
+  if (reg.ReadText(key, name, text) == TReadResult::Ok && TryStrToInt(text, v)) return v;
+  return def;
+}
+
+bool ReadBool(const TRegistry& reg, const std::string& key, const char* name, bool def) {
+  return ReadInt(reg, key, name, def ? 1 : 0) != 0;
+}
+
+const char* BoolText(bool b) { return b ? "1" : "0"; }
+
+// One account subkey; false drops the account (a value of another type than
+// text, or a password that does not decode).
+bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& acc) {
+  const std::string key = kAccountKey + "\\" + name;
+  auto text = [&](const char* value, const std::string& def, std::string& out) {
+    TReadResult r = reg.ReadText(key, value, out);
+    if (r == TReadResult::Missing) out = def;
+    return r != TReadResult::NotText;
+  };
+  std::string enabled, password;
+  if (!text("Account", name, acc.Name) || !text("Host", "", acc.Host) || !text("Port", "110", acc.Port) ||
+      !text("UserName", "", acc.UserName) || !text("Password", "", password) || !text("Enabled", "1", enabled))
+    return false;
+  try {
+    acc.Password = DecodePass(password);
+  } catch (const ECipherError&) {
+    return false;
+  }
+  int32_t e;
+  acc.Enabled = TryStrToInt(enabled, e) ? e != 0 : true;
+  return true;
+}
+
+}  // namespace
+
+bool TryStrToInt(const std::string& text, int32_t& value) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  if (b != e && *b == '+') ++b;
+  if (b == e) return false;
+  auto [end, ec] = std::from_chars(b, e, value);
+  return ec == std::errc() && end == e;
+}
+
+TOptions::TOptions() : GENERAL_SECTION("GENERAL"), ACCOUNT_SECTION("ACCOUNT") {}
+
+TOptions::~TOptions() { ClearList(AccountList); }
+
+void TOptions::LoadOptions() {
+  const std::string defaultCommand = DefaultMailCommand();
+
+  TRegistry reg;
+  if (!reg.OpenRoot(true)) {
+    MBError(kOpenFailed);
+    return;
+  }
+  const std::string& g = GENERAL_SECTION;
+  bAutoRun = ReadBool(reg, g, "AutoRun", true);
+  bMinToTray = ReadBool(reg, g, "MinToTray", false);
+  bCheckPaymentWhenOpening = ReadBool(reg, g, "CheckPaymentWhenOpening", false);
+  bCheckPaymentOnSchedule = ReadBool(reg, g, "CheckPaymentOnSchedule", true);
+  iCheckPaymentTime = ReadInt(reg, g, "CheckPaymentTime", 10);
+  if (reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok) sMailProgram = defaultCommand;
+  if (sMailProgram.empty()) sMailProgram = defaultCommand;
+
+  ClearList(AccountList);
+  if (!reg.KeyExists(kAccountKey)) {
+    reg.CreateKey(kAccountKey);
+    if (!reg.Commit()) {
+      MBError(kOpenFailed);
+      return;
+    }
+  }
+  for (const std::string& name : reg.SubKeys(kAccountKey)) {
+    auto acc = std::make_unique<TMailAccount>();
+    if (ReadAccount(reg, name, *acc)) AccountList.push_back(std::move(acc));
+  }
+}
+
+void TOptions::StoreOptions() {
+  TRegistry reg;
+  if (!reg.OpenRoot(true)) {
+    MBError(kOpenFailed);
+    return;
+  }
+  const std::string& g = GENERAL_SECTION;
+  reg.WriteText(g, "AutoRun", BoolText(bAutoRun));
+  reg.WriteText(g, "MinToTray", BoolText(bMinToTray));
+  reg.WriteText(g, "CheckPaymentWhenOpening", BoolText(bCheckPaymentWhenOpening));
+  reg.WriteText(g, "CheckPaymentOnSchedule", BoolText(bCheckPaymentOnSchedule));
+  reg.WriteText(g, "CheckPaymentTime", std::to_string(iCheckPaymentTime));
+  reg.WriteText(g, "MailProgram", sMailProgram);
+
+  // The whole account key is rebuilt so that no stale subkey survives.
+  reg.DeleteKey(kAccountKey);
+  reg.CreateKey(kAccountKey);
+  for (size_t i = 0; i < AccountList.size(); ++i) {
+    const TMailAccount& a = *AccountList[i];
+    const std::string key = kAccountKey + "\\" + std::to_string(i);
+    reg.WriteText(key, "Account", a.Name);
+    reg.WriteText(key, "Host", a.Host);
+    reg.WriteText(key, "Port", a.Port);
+    reg.WriteText(key, "UserName", a.UserName);
+    reg.WriteText(key, "Password", EncodePass(a.Password));
+    reg.WriteText(key, "Enabled", BoolText(a.Enabled));
+  }
+  // All of it reaches the file in one atomic replace, or none of it does.
+  if (!reg.Commit()) MBError(kOpenFailed);
+}
+
+void TOptions::SetAutoRunOption() {
+  if (bAutoRun) SetAutoStart(true, ExecutablePath());
+  else SetAutoStart(false, {});
+}
+
+std::string EncodePass(const std::string& password) { return EncryptStr(Reversed(password), PASSWORD_KEY); }
+
+std::string DecodePass(const std::string& stored) { return Reversed(DecryptStr(stored, PASSWORD_KEY)); }
+
+}  // namespace qnb

@@ -1,0 +1,1 @@
+# target_sources(quenbell_testsupport PRIVATE ...) for the POP3 fixtures
