@@ -3,14 +3,14 @@
 # once the targets it needs exist in the tree.
 set -eu
 cd "$(dirname "$0")/.."
-if grep -q quenbell_test tests/worker/CMakeLists.txt; then
+if grep -q "^quenbell_test" tests/worker/CMakeLists.txt; then
   echo "== thread sanitizer (worker tests)"
   ./scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUENBELL_GUI=OFF -DQUENBELL_BENCH=OFF \
     -DQUENBELL_SANITIZE=thread
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build-tsan -j2 --output-on-failure --timeout 600 -L worker
 fi
-if grep -q quenbell_fuzzer fuzz/CMakeLists.txt && [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
+if grep -q "^quenbell_fuzzer" fuzz/CMakeLists.txt && [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
   echo "== fuzz (address + undefined, bounded)"
   CC=clang CXX=clang++ ./scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=Debug -DQUENBELL_GUI=OFF \
     -DQUENBELL_BENCH=OFF -DQUENBELL_TESTS=OFF -DQUENBELL_FUZZ=ON "-DQUENBELL_SANITIZE=address;undefined"
