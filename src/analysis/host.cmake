@@ -1,1 +1,7 @@
-# target_sources(quenbell_analysis PRIVATE ...) for the order record and plug-in host
+# Order record, country and name helpers, and the analyzer plug-in host.
+target_sources(quenbell_analysis PRIVATE
+  CountryCode.cpp CountryCode.h
+  NameParser.cpp NameParser.h
+  OMAnalyze.cpp OMAnalyze.h
+  ParserInf.h
+  PluginGuard.cpp PluginGuard.h)

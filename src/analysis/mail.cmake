@@ -1,1 +1,5 @@
-# target_sources(quenbell_analysis PRIVATE ...) for the mail reader
+# Mail reading: header decoding, the message reader and TMsgType.
+target_sources(quenbell_analysis PRIVATE
+  MailBase.cpp MailBase.h
+  MailMessage.cpp MailMessage.h
+  MsgType.cpp MsgType.h)

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace qnb {
+struct TOrderData;
+}
+
 namespace qnb::cli {
 
 struct TCliIo {
@@ -51,5 +55,13 @@ bool TakeOption(TArgs& args, const std::string& name, std::string& value);
 // Subcommands, one function each (defined in the Cmd*.cpp files).
 int CmdPassword(const TArgs& args, TCliIo& io);
 int CmdConfig(const TArgs& args, TCliIo& io);
+int CmdDecodeHeader(const TArgs& args, TCliIo& io);
+int CmdMessage(const TArgs& args, TCliIo& io);
+int CmdAnalyze(const TArgs& args, TCliIo& io);
+int CmdPlugins(const TArgs& args, TCliIo& io);
+int CmdCheck(const TArgs& args, TCliIo& io);
+
+// An order as the "order" object of analyze and check (CmdAnalyze.cpp).
+std::string OrderJson(const TOrderData& order);
 
 }  // namespace qnb::cli

@@ -1,15 +1,31 @@
 #include "mailcheck/QnbGlobals.h"
 
+#include "analysis/CountryCode.h"
+#include "analysis/NameParser.h"
+#include "mailcheck/OldUIDs.h"
+#include "mailcheck/OrderMailUtils.h"
 #include "settings/QnbBase.h"
 
 namespace qnb {
 
 void QnbStartup() {
+  CountryCode = new TCountryCode();
+  NameParser = new TNameParser();
+  FLogs = new TLogList();
   AppOption = new TOptions();
   AppOption->LoadOptions();
+  OldUIDs = new TUidlList();
 }
 
 void QnbShutdown() {
+  delete CountryCode;
+  CountryCode = nullptr;
+  delete OldUIDs;
+  OldUIDs = nullptr;
+  delete FLogs;
+  FLogs = nullptr;
+  delete NameParser;
+  NameParser = nullptr;
   delete AppOption;
   AppOption = nullptr;
 }

@@ -1,1 +1,3 @@
-# target_sources(quenbell_mailcheck PRIVATE ...) for the check worker
+# The check worker and the account check.
+target_sources(quenbell_mailcheck PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.cpp ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.h)

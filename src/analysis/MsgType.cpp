@@ -1,0 +1,35 @@
+#include "analysis/MsgType.h"
+
+#include "analysis/MailBase.h"
+
+namespace qnb {
+
+namespace {
+// True when the lines joined with CR LF would trim to nothing.
+bool IsBlankText(const TStrings& lines) {
+  for (const auto& l : lines)
+    for (char c : l)
+      if (static_cast<unsigned char>(c) > 0x20) return false;
+  return true;
+}
+}  // namespace
+
+void TMsgType::Assign(TStrings& source) {
+  FFullSource = source;
+  if (source.empty()) throw EMailError("The retrieved mail has no lines.");
+  if (Trim(source.back()) != ".") source.emplace_back(".");
+  FParsed.Parse(JoinCRLF(source));
+  FHeaders = FParsed.Headers();
+  FSubject = VrDecodeHeader(FParsed.Subject());
+  if (!IsBlankText(FParsed.Body())) {
+    FBody = FParsed.Body();
+    return;
+  }
+  for (const auto& part : FParsed.Parts()) {
+    if (part.IsAttachment()) continue;
+    FBody = part.Body;
+    return;
+  }
+}
+
+}  // namespace qnb

@@ -1,0 +1,175 @@
+#pragma once
+// The order record and the analyzer host: loads the plug-ins from a folder,
+// offers mail headers to them and turns a claimed mail into a TOrderData.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/CountryCode.h"
+#include "analysis/NameParser.h"
+#include "analysis/ParserInf.h"
+#include "analysis/TextUtil.h"
+
+namespace qnb {
+
+class TMsgType;
+
+using TCurrency = int64_t;  // amount x 10000
+using TDateTime = double;   // days since 1899-12-30, the fraction is the time of day
+
+// Text of at most N bytes; longer text is cut at N whenever it is set.
+template <std::size_t N>
+class TShortText {
+ public:
+  static constexpr std::size_t Capacity = N;
+
+  TShortText() = default;
+  explicit TShortText(std::string_view s) : s_(s.substr(0, N)) {}
+  TShortText& operator=(std::string_view s) {
+    s_.assign(s.substr(0, N));
+    return *this;
+  }
+  TShortText& operator=(const std::string& s) { return *this = std::string_view(s); }
+  TShortText& operator=(const char* s) { return *this = std::string_view(s); }
+  template <std::size_t M>
+  TShortText& operator=(const TShortText<M>& other) {
+    return *this = other.str();
+  }
+
+  const std::string& str() const { return s_; }
+  const char* c_str() const { return s_.c_str(); }
+  std::size_t size() const { return s_.size(); }
+  bool empty() const { return s_.empty(); }
+  operator const std::string&() const { return s_; }
+  operator std::string_view() const { return s_; }
+
+  bool operator==(const TShortText&) const = default;
+  bool operator==(std::string_view s) const { return s_ == s; }
+  friend std::ostream& operator<<(std::ostream& os, const TShortText& t) { return os << t.s_; }
+
+ private:
+  std::string s_;
+};
+
+// One order, as the host fills it from a plug-in's record; the worker adds UID
+// and FromAccount. A fresh record is all zeros and empty texts.
+struct TOrderData {
+  std::string UID;
+  std::string FromAccount;
+  TShortText<100> OrderID;
+  TShortText<100> Name;
+  TShortText<200> Email;
+  TShortText<100> RegName;
+  std::string RegCode;
+  TShortText<100> Product_Name;
+  TShortText<20> Version;
+  int32_t Quantity = 0;
+  TCurrency Amount = 0;
+  TDateTime PurchaseDate = 0;
+  TShortText<100> OrderFrom;
+  TShortText<100> Company;
+  TShortText<100> Country;
+  std::string LastName;
+  std::string FirstName;
+  std::string Address;
+  std::string Address2;
+  std::string City;
+  std::string State;
+  std::string PostCode;
+  std::string Phone;
+  std::string Fax;
+  std::string Currency;
+  std::string Comments;
+  TCurrency VAT = 0;
+  TCurrency UnitPrice = 0;
+  TShortText<200> DeliveryMethod;
+  TShortText<50> IPAddress;
+  TShortText<200> URLforReceipt;
+  TShortText<100> AffiliateID;
+  TCurrency Commission = 0;
+};
+using POrderData = TOrderData*;
+
+// One accepted plug-in library.
+struct TParserItem {
+  TShortText<30> Reseller;
+  void* DLLHandle = nullptr;
+  TShortText<200> DLLFileName;  // without the folder
+  TParseOrderFunc ParseOrder = nullptr;
+  TParseOrderExFunc ParseOrderEx = nullptr;
+  TIsOrderFunc IsOrder = nullptr;
+  TIsOrderExFunc IsOrderEx = nullptr;  // kept, never called
+};
+using PParserItem = TParserItem*;
+
+// The analyzer host. Used by one thread at a time (the mail-check worker); it
+// keeps the claim of the last IsOrderMail for the following GetOrderData.
+class TParseGear {
+ public:
+  // Loads every plug-in in OMAnalyze beside the executable.
+  TParseGear();
+  // Loads every plug-in in pluginDir instead.
+  explicit TParseGear(std::string pluginDir);
+  TParseGear(const TParseGear&) = delete;
+  TParseGear& operator=(const TParseGear&) = delete;
+  ~TParseGear();
+
+  // Replaces the plug-in list with the libraries of the plug-in folder, in
+  // the order the folder lists them. False only when the folder could not be
+  // read through (a missing folder just gives no plug-ins).
+  bool LoadParsers();
+  // Replaces the plug-in list with these library files, in this order.
+  void LoadParserFiles(const std::vector<std::string>& paths);
+
+  // True when a plug-in claims the mail whose header lines these are; the
+  // first plug-in in list order that answers AS_NORMAL wins.
+  bool IsOrderMail(const TStrings& headers);
+
+  // Lets the claiming plug-in, and while they fail the ones after it, parse the
+  // mail, then applies the date and name rules. True when aOD is filled;
+  // aOD is reset in every case.
+  bool GetOrderData(const TMsgType& msg, TOrderData* aOD);
+  // The same on the mail's pieces: body lines, header lines, whole source.
+  bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
+                    TOrderData* aOD);
+
+  const std::vector<std::unique_ptr<TParserItem>>& ParserList() const { return FParserList; }
+  int ParserID() const { return FParserID; }
+  const std::string& PluginDir() const { return FPluginDir; }
+
+ private:
+  bool ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
+                        TOriginData& od);
+  void FillOrder(const TOriginData& od, const TStrings& headers, TOrderData& o) const;
+
+  int FParserID = -1;
+  std::string FPluginDir;
+  std::vector<std::unique_ptr<TParserItem>> FParserList;
+  // Used when the program-wide helpers have not been created.
+  TCountryCode FOwnCountryCode;
+  TNameParser FOwnNameParser;
+};
+
+// OMAnalyze beside the running executable.
+std::string DefaultPluginDir();
+
+// The names of the plug-in libraries in dir (files ending ".so" in any case,
+// hidden ones included), in the order the folder lists them. Sets ok false when
+// the folder could not be read through; a missing folder gives no names.
+std::vector<std::string> ListPluginFiles(const std::string& dir, bool* ok = nullptr);
+
+// A date-time from year, month, day and the time of day; false for an
+// impossible date or time.
+bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, TDateTime& result);
+// Today at midnight, local time.
+TDateTime Today();
+// An Internet "Date" header value as a date-time, the zone ignored; 0 when it
+// cannot be read.
+TDateTime InternetDateToDateTime(std::string_view value);
+
+}  // namespace qnb

@@ -1,0 +1,55 @@
+#include "mailcheck/LineReader.h"
+
+#include <cstring>
+
+namespace qnb {
+
+namespace {
+constexpr size_t kChunk = 64 * 1024;
+}
+
+void TLineReader::Fill() {
+  // Drop what has been consumed before the buffer grows.
+  if (pos_ > 0) {
+    buf_.erase(0, pos_);
+    pos_ = 0;
+  }
+  size_t old = buf_.size();
+  buf_.resize(old + kChunk);
+  size_t n;
+  try {
+    n = stream_.Read(buf_.data() + old, kChunk);
+  } catch (...) {
+    buf_.resize(old);
+    throw;
+  }
+  buf_.resize(old + n);
+  if (n == 0) throw ENetFailure(kClosedByPeer);
+}
+
+std::string TLineReader::ReadLine() {
+  size_t scanned = pos_;
+  for (;;) {
+    const char* begin = buf_.data() + pos_;
+    const void* lf = scanned < buf_.size() ? memchr(buf_.data() + scanned, '\n', buf_.size() - scanned) : nullptr;
+    if (lf) {
+      size_t len = static_cast<const char*>(lf) - begin;
+      size_t next = pos_ + len + 1;
+      if (len > 0 && begin[len - 1] == '\r') --len;
+      if (len > maxLineLength_) throw ENetFailure(kLineTooLong);
+      std::string line(begin, len);
+      pos_ = next;
+      return line;
+    }
+    // Without its end the line may still lose a closing carriage return.
+    size_t pending = buf_.size() - pos_;
+    if (pending > maxLineLength_ + 1 || (pending == maxLineLength_ + 1 && buf_.back() != '\r'))
+      throw ENetFailure(kLineTooLong);
+    scanned = buf_.size();
+    size_t offset = scanned - pos_;
+    Fill();
+    scanned = pos_ + offset;
+  }
+}
+
+}  // namespace qnb

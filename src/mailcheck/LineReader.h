@@ -1,0 +1,40 @@
+#pragma once
+// Lines out of a byte stream: the layer between the socket and the POP3
+// session. It buffers whatever the stream delivers, so several answers sent
+// back to back (pipelined commands) are read one after another unchanged.
+
+#include <string>
+
+#include "mailcheck/Socket.h"
+
+namespace qnb {
+
+class TLineReader {
+ public:
+  static constexpr size_t kDefaultMaxLineLength = 16384;
+
+  explicit TLineReader(TByteStream& stream, size_t maxLineLength = kDefaultMaxLineLength)
+      : stream_(stream), maxLineLength_(maxLineLength) {}
+
+  // The next line without its line feed and without a carriage return right
+  // before it. A line longer than the limit fails as soon as that is certain,
+  // without waiting for its end (ENetFailure); so does a connection that ends,
+  // even in the middle of a line.
+  std::string ReadLine();
+
+  size_t MaxLineLength() const { return maxLineLength_; }
+  void SetMaxLineLength(size_t n) { maxLineLength_ = n; }
+
+ private:
+  void Fill();
+
+  TByteStream& stream_;
+  size_t maxLineLength_;
+  std::string buf_;
+  size_t pos_ = 0;  // start of the unread bytes in buf_
+};
+
+// Text of the failure for a line over the limit.
+inline constexpr const char* kLineTooLong = "Maximum line length exceeded";
+
+}  // namespace qnb

@@ -1,0 +1,152 @@
+#pragma once
+// The mail-check worker: one thread that checks the queued accounts one after
+// another and reports every step to its owner as a status record plus a posted
+// message. New orders reach the owner through the shared order list.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "analysis/MsgType.h"
+#include "analysis/OMAnalyze.h"
+#include "analysis/TextUtil.h"
+#include "mailcheck/OldUIDs.h"
+#include "mailcheck/Pop3Session.h"
+#include "settings/ThreadList.h"
+
+namespace qnb {
+
+// Messages posted to the owner; the worker never waits for them.
+inline constexpr uint32_t WM_USER = 0x400;
+inline constexpr uint32_t WM_ORDWATCH_LOGNOTIFY = WM_USER + 1;  // wParam: TLogType, lParam: task ID
+inline constexpr uint32_t WM_ORDWATCH_PROGRESS = WM_USER + 2;   // wParam: TReceiveMailState
+inline constexpr uint32_t WM_ORDWATCH_NEWORDER = WM_USER + 3;   // never posted
+inline constexpr uint32_t WM_MAILLIST_DONE = WM_USER + 4;       // never posted
+inline constexpr uint32_t WM_UPDATEVIEW = WM_USER + 5;          // never posted
+inline constexpr uint32_t WM_EXPORT_DONE = WM_USER + 6;         // never posted
+inline constexpr uint32_t WM_ADD_ORDER = WM_USER + 10;          // wParam 0, lParam 0
+
+// Receiver of the posted messages: the GUI posts events to its main window,
+// the CLI queues them for its main thread. Post must not block for long.
+class TMessageTarget {
+ public:
+  virtual ~TMessageTarget() = default;
+  virtual void Post(uint32_t message, intptr_t wParam, intptr_t lParam) = 0;
+};
+
+enum TTaskState : uint8_t { tsUnProcess, tsProcessing, tsProcessFailed, tsProcessSuccessed };
+
+// One account to check. Host name, user name and password keep 255
+// characters so that long generated values are never cut.
+struct TTaskData {
+  int32_t ID = 0;
+  TShortText<30> Account;
+  TShortText<255> Server;
+  TShortText<5> Port;
+  TShortText<255> Username;
+  TShortText<255> Password;
+  bool SecureLogin = false;
+  bool LeaveCopyOnServer = false;
+  bool SaveOrderMail = false;
+  TTaskState State = tsUnProcess;
+};
+using PTaskData = TTaskData*;
+
+enum TLogType : uint8_t {
+  ltReady, ltConnecting, ltConnected, ltChecking, ltChecked, ltDeleting, ltDeleted, ltReceiving, ltReceived,
+  ltProcessing, ltQuit, ltSingleTaskBegin, ltSingleTaskFinished, ltSingleTaskFailed, ltAllTaskFinished,
+  ltSocketError, ltHeaderError, ltSizeError, ltReceiveError, ltDeleteError, ltProductUnknown, ltDllLoadError,
+  ltDllInvalid, ltAddUserError, ltStopManually, ltAdvanceError
+};
+
+// The name of a status code ("ltConnecting"), for logs and the CLI.
+const char* LogTypeName(TLogType t);
+
+// One status report; copies of the task's texts, cut for display.
+struct TLogRec {
+  int32_t TaskID = 0;
+  TLogType LogCode = ltReady;
+  TShortText<30> Account;
+  TShortText<50> Server;
+  TShortText<5> Port;
+  TShortText<200> LogMessage;
+  TShortText<50> Reserved;  // the caption; for ltAllTaskFinished the run's order count
+};
+using PLogRec = TLogRec*;
+
+enum TReceiveMailState : uint8_t { rmsBegin, rmsWork, rmsEnd };
+
+using TTaskList = TThreadList<TTaskData>;
+using TOrderList = TThreadList<TOrderData>;
+using TLogList = TThreadList<TLogRec>;
+
+// The process-wide status queue: nullptr until the start-up creates it.
+extern TLogList* FLogs;
+
+// Results of DealOrder.
+inline constexpr int R_ERROR = -1;
+inline constexpr int R_NEW_ORDER = 1;
+
+class TGetMailThd {
+ public:
+  // Nothing runs until Start(). logs and uids default to the process-wide
+  // objects; the analyzer host is the caller's and must outlive the worker.
+  TGetMailThd(TMessageTarget* owner, TTaskList& taskList, TOrderList& orderList, TParseGear& parseGear,
+              TLogList* logs = FLogs, TUidlList* uids = OldUIDs);
+  // Joins the thread; the owner calls Stop() first when a run must end early.
+  ~TGetMailThd();
+  TGetMailThd(const TGetMailThd&) = delete;
+  TGetMailThd& operator=(const TGetMailThd&) = delete;
+
+  void Start();
+  // GUI thread: ends the run early. Never throws.
+  void Stop();
+  // Waits for the thread body to return.
+  void WaitFor();
+  bool Terminated() const { return FTerminated.load(); }
+  // True once the thread body has returned.
+  bool Finished() const { return FFinished.load(); }
+
+  // Public for the owner and for tests.
+  std::atomic<int32_t> TotalOrder{0};
+  // Time-outs of the POP3 session, shortened by tests.
+  int ConnectTimeoutMs = TPop3Session::kConnectTimeoutMs;
+  int ReadTimeoutMs = TPop3Session::kReadTimeoutMs;
+
+ private:
+  void Execute();
+  bool GetNewTask();
+  void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText);
+  void SyncOrderList(const TStrings& UIDs);
+  void GetOrderMail(const std::string& sAccount, const std::string& sServer, const std::string& sPort,
+                    const std::string& sUsername, const std::string& sPassword, bool bSecureLogin,
+                    bool bLeaveCopyOnServer);
+  int DealOrder(TMsgType& AMsg);
+  bool IsDuplicatedOrder(const TOrderData& aOD);
+  bool IsMailRetrieved(const std::string& mUid) const;
+  void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
+  // Closes the session, ignoring a failure to send QUIT: the connection is
+  // closed in any case.
+  void DisconnectQuietly();
+
+  TMessageTarget* FOwner;
+  TTaskList& FTaskList;
+  TOrderList& FOrderList;
+  TParseGear& FParseGear;
+  TLogList* FLogList;
+  TUidlList* FUidList;
+  TPop3SessionSlot FPOP3;
+  TTaskData FCurTask;  // written by the worker before each account, read by Stop's report
+  std::mutex FCurTaskMutex;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  // Keeps Stop's report before the run's last one: once ltAllTaskFinished is
+  // queued, a late Stop does nothing.
+  std::mutex FEndMutex;
+  bool FRunEnded = false;
+  std::thread FThread;
+};
+
+}  // namespace qnb

@@ -1,0 +1,155 @@
+#include "mailcheck/Pop3Session.h"
+
+#include <charconv>
+
+namespace qnb {
+
+TPop3Reply SplitReply(std::string_view line) {
+  TPop3Reply r;
+  std::string word = Trim(line.substr(0, 4));
+  if (line.size() >= 4 && line[3] == '-') word = Trim(line.substr(0, 3));
+  r.StatusWord = word;
+  r.Text.emplace_back(line.size() > 4 ? line.substr(4) : std::string_view());
+  if (SameText(word, "+OK"))
+    r.Status = TPop3Reply::rsOK;
+  else if (SameText(word, "-ERR"))
+    r.Status = TPop3Reply::rsERR;
+  return r;
+}
+
+TPop3Session::TPop3Session() : reader_(socket_) {}
+
+TPop3Session::~TPop3Session() { socket_.Close(); }
+
+void TPop3Session::SendCmd(std::string_view cmd) {
+  // A line break in a user name or password would smuggle in commands of its
+  // own (a DELE, say); no such command goes out.
+  if (cmd.find_first_of("\r\n") != std::string_view::npos) throw ENetFailure(kLineBreakInCommand);
+  std::string line(cmd);
+  line += "\r\n";
+  socket_.Write(line);
+}
+
+const TPop3Reply& TPop3Session::GetReply() {
+  std::string line;
+  do line = Trim(reader_.ReadLine());
+  while (line.empty());
+  lastReply_ = SplitReply(line);
+  if (lastReply_.Status == TPop3Reply::rsUnknown) {
+    // The server's text goes into the message, so keep it short.
+    throw ENetFailure("Unrecognised reply: " + line.substr(0, 100));
+  }
+  return lastReply_;
+}
+
+void TPop3Session::RequireOK(std::string_view cmd) {
+  if (!cmd.empty()) SendCmd(cmd);
+  if (GetReply().Status != TPop3Reply::rsOK) throw EPop3ReplyError(lastReply_.Text);
+}
+
+bool TPop3Session::SendAndCheck(std::string_view cmd) {
+  SendCmd(cmd);
+  return GetReply().Status == TPop3Reply::rsOK;
+}
+
+void TPop3Session::ReadMultiLine(TStrings& dest) {
+  for (;;) {
+    std::string line = reader_.ReadLine();
+    if (line.size() >= 1 && line[0] == '.') {
+      if (line.size() == 1) return;
+      if (line[1] == '.') line.erase(0, 1);
+    }
+    dest.push_back(std::move(line));
+  }
+}
+
+void TPop3Session::Connect(int connectTimeoutMs) {
+  try {
+    socket_.SetReadTimeout(ReadTimeout);
+    reader_.SetMaxLineLength(MaxLineLength);
+    socket_.Connect(Host, Port, connectTimeoutMs);
+    RequireOK({});
+    RequireOK("USER " + UserName);
+    RequireOK("PASS " + Password);
+  } catch (...) {
+    try {
+      Disconnect();
+    } catch (...) {
+      // The failure that ended the log-in is the one to report.
+    }
+    throw;
+  }
+}
+
+int TPop3Session::CheckMessages() {
+  RequireOK("STAT");
+  const std::string& text = lastReply_.Text.front();
+  if (text.empty()) return 0;
+  size_t blank = text.find(' ');
+  if (blank == std::string::npos) throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
+  std::string_view field(text.data(), blank);
+  if (!field.empty() && field[0] == '+') field.remove_prefix(1);
+  int count = 0;
+  auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), count);
+  if (field.empty() || ec != std::errc() || end != field.data() + field.size())
+    throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
+  return count;
+}
+
+bool TPop3Session::UIDL(TStrings& dest) {
+  if (!SendAndCheck("UIDL")) return false;
+  ReadMultiLine(dest);
+  return true;
+}
+
+bool TPop3Session::RetrieveHeader(int n, TStrings& headerLines) {
+  if (!SendAndCheck("TOP " + std::to_string(n) + " 0")) return false;
+  for (;;) {
+    std::string line = reader_.ReadLine();
+    if (line == ".") return true;
+    if (!line.empty()) headerLines.push_back(std::move(line));
+  }
+}
+
+bool TPop3Session::Retrieve(int n, TStrings& dest) {
+  if (!SendAndCheck("RETR " + std::to_string(n))) return false;
+  ReadMultiLine(dest);
+  return true;
+}
+
+bool TPop3Session::Connected() { return socket_.IsOpen(); }
+
+void TPop3Session::Disconnect() {
+  std::exception_ptr failure;
+  if (Connected()) {
+    try {
+      SendCmd("QUIT");
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  socket_.Close();
+  if (failure) std::rethrow_exception(failure);
+}
+
+TPop3Session& TPop3SessionSlot::Create() {
+  auto fresh = std::make_unique<TPop3Session>();
+  std::lock_guard lock(mutex_);
+  session_ = std::move(fresh);
+  return *session_;
+}
+
+void TPop3SessionSlot::Release() noexcept {
+  std::unique_ptr<TPop3Session> old;
+  std::lock_guard lock(mutex_);
+  old = std::move(session_);
+}
+
+bool TPop3SessionSlot::Disconnect() {
+  std::lock_guard lock(mutex_);
+  if (!session_) return false;
+  session_->Disconnect();
+  return true;
+}
+
+}  // namespace qnb
