@@ -15,7 +15,7 @@ if grep -q "^quenbell_fuzzer" fuzz/CMakeLists.txt && [ -n "$(ls fuzz/*.cpp 2>/de
   CC=clang CXX=clang++ ./scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=Debug -DQUENBELL_GUI=OFF \
     -DQUENBELL_BENCH=OFF -DQUENBELL_TESTS=OFF -DQUENBELL_FUZZ=ON "-DQUENBELL_SANITIZE=address;undefined"
   for f in build-fuzz/fuzz/*; do
-    [ -x "$f" ] || continue
+    [ -f "$f" ] && [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus=fuzz/corpus/$name
     work=$(mktemp -d)
