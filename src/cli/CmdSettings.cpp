@@ -58,6 +58,7 @@ int CmdConfig(const TArgs& args, TCliIo& io) {
                     .Str("Port", a.Port)
                     .Str("UserName", a.UserName)
                     .Bool("Enabled", a.Enabled)
+                    .Str("Security", SecurityName(a.Security))
                     .Text();
   }
   accounts += "]";

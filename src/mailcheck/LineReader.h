@@ -22,6 +22,9 @@ class TLineReader {
   // even in the middle of a line.
   std::string ReadLine();
 
+  // Bytes received but not yet returned as lines.
+  size_t Buffered() const { return buf_.size() - pos_; }
+
   size_t MaxLineLength() const { return maxLineLength_; }
   void SetMaxLineLength(size_t n) { maxLineLength_ = n; }
 

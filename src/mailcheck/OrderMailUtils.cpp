@@ -86,7 +86,8 @@ void TGetMailThd::Execute() {
         std::lock_guard<std::mutex> lock(FCurTaskMutex);
         t = FCurTask;
       }
-      GetOrderMail(t.Account, t.Server, t.Port, t.Username, t.Password, t.SecureLogin, t.LeaveCopyOnServer);
+      GetOrderMail(t.Account, t.Server, t.Port, t.Username, t.Password, t.SecureLogin, t.LeaveCopyOnServer,
+                   t.Security);
     }
   } catch (...) {
     // The account's clean-up has run; the run ends here.
@@ -166,13 +167,15 @@ void TGetMailThd::DisconnectQuietly() {
 void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& sServer,
                                const std::string& sPort, const std::string& sUsername,
                                const std::string& sPassword, bool /*bSecureLogin*/,
-                               bool /*bLeaveCopyOnServer*/) {
+                               bool /*bLeaveCopyOnServer*/, TSecurity aSecurity) {
   int OrderCount = 0;
   TStrings UIDsOnServer, UID4Saving;
   bool bNeedUpdateUID = false;
 
   TPop3Session& pop3 = FPOP3.Create();
   pop3.ReadTimeout = ReadTimeoutMs;
+  pop3.Security = aSecurity;
+  pop3.CAFile = CAFile;
 
   // Everything up to the clean-up; returns to leave the check.
   auto check = [&] {
@@ -194,6 +197,12 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
     }
     try {
       pop3.Connect(ConnectTimeoutMs);
+    } catch (const ETlsError& e) {
+      // Nothing of the log-in has been sent.
+      StatusChangeNotify(ltSingleTaskFailed, "TLS Error",
+                         Fmt("Secure connection to \"%s\" failed: %s", sServer.c_str(), e.what()));
+      DisconnectQuietly();
+      return;
     } catch (const EPop3ReplyError& e) {
       StatusChangeNotify(ltSingleTaskFailed, "Login Failed",
                          Fmt("Login failed of account \"%s\"! Please check your username or password.\r\nError: %s",

@@ -14,6 +14,7 @@
 #include "analysis/TextUtil.h"
 #include "mailcheck/OldUIDs.h"
 #include "mailcheck/Pop3Session.h"
+#include "settings/QnbBase.h"
 #include "settings/ThreadList.h"
 
 namespace qnb {
@@ -51,6 +52,7 @@ struct TTaskData {
   bool LeaveCopyOnServer = false;
   bool SaveOrderMail = false;
   TTaskState State = tsUnProcess;
+  TSecurity Security = secNone;  // the account's
 };
 using PTaskData = TTaskData*;
 
@@ -114,6 +116,9 @@ class TGetMailThd {
   // Time-outs of the POP3 session, shortened by tests.
   int ConnectTimeoutMs = TPop3Session::kConnectTimeoutMs;
   int ReadTimeoutMs = TPop3Session::kReadTimeoutMs;
+  // A PEM file of CAs trusted besides the system's for TLS accounts (set by
+  // the CLI for private servers and tests); empty in the GUI. Set before Start.
+  std::string CAFile;
 
  private:
   void Execute();
@@ -122,7 +127,7 @@ class TGetMailThd {
   void SyncOrderList(const TStrings& UIDs);
   void GetOrderMail(const std::string& sAccount, const std::string& sServer, const std::string& sPort,
                     const std::string& sUsername, const std::string& sPassword, bool bSecureLogin,
-                    bool bLeaveCopyOnServer);
+                    bool bLeaveCopyOnServer, TSecurity aSecurity);
   int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   bool IsMailRetrieved(const std::string& mUid) const;

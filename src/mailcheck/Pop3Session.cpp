@@ -17,9 +17,9 @@ TPop3Reply SplitReply(std::string_view line) {
   return r;
 }
 
-TPop3Session::TPop3Session() : reader_(socket_) {}
+TPop3Session::TPop3Session() : reader_(stream_) {}
 
-TPop3Session::~TPop3Session() { socket_.Close(); }
+TPop3Session::~TPop3Session() { stream_.Close(); }
 
 void TPop3Session::SendCmd(std::string_view cmd) {
   // A line break in a user name or password would smuggle in commands of its
@@ -27,7 +27,7 @@ void TPop3Session::SendCmd(std::string_view cmd) {
   if (cmd.find_first_of("\r\n") != std::string_view::npos) throw ENetFailure(kLineBreakInCommand);
   std::string line(cmd);
   line += "\r\n";
-  socket_.Write(line);
+  stream_.Write(line);
 }
 
 const TPop3Reply& TPop3Session::GetReply() {
@@ -68,7 +68,20 @@ void TPop3Session::Connect(int connectTimeoutMs) {
     socket_.SetReadTimeout(ReadTimeout);
     reader_.SetMaxLineLength(MaxLineLength);
     socket_.Connect(Host, Port, connectTimeoutMs);
+    // Any value but the two others means TLS: never plain by mistake.
+    if (Security != secNone && Security != secStartTls) StartTls();
     RequireOK({});
+    if (Security == secStartTls) {
+      SendCmd("STLS");
+      if (GetReply().Status != TPop3Reply::rsOK) {
+        const std::string said = Trim(lastReply_.Text.front()).substr(0, 100);
+        throw ETlsError("the server refused STLS" + (said.empty() ? std::string() : ": " + said));
+      }
+      // Whatever came after the reply came unprotected and would be taken
+      // for the server's answers inside TLS.
+      if (reader_.Buffered() != 0) throw ETlsError("the server sent unexpected data after its STLS reply");
+      StartTls();
+    }
     RequireOK("USER " + UserName);
     RequireOK("PASS " + Password);
   } catch (...) {
@@ -117,7 +130,9 @@ bool TPop3Session::Retrieve(int n, TStrings& dest) {
   return true;
 }
 
-bool TPop3Session::Connected() { return socket_.IsOpen(); }
+void TPop3Session::StartTls() { stream_.StartTls(Host, CAFile, ReadTimeout); }
+
+bool TPop3Session::Connected() { return stream_.IsOpen(); }
 
 void TPop3Session::Disconnect() {
   std::exception_ptr failure;
@@ -128,7 +143,7 @@ void TPop3Session::Disconnect() {
       failure = std::current_exception();
     }
   }
-  socket_.Close();
+  stream_.Close();
   if (failure) std::rethrow_exception(failure);
 }
 

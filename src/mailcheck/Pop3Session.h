@@ -1,9 +1,9 @@
 #pragma once
 // The mail-reading POP3 client of one account check: greeting, USER/PASS,
-// STAT, UIDL, "TOP n 0", RETR and QUIT over plain TCP. It never deletes and
-// never uses APOP. All calls block; only Disconnect() may come from another
-// thread (the stop request), and it makes a blocked connect or read fail at
-// once.
+// STAT, UIDL, "TOP n 0", RETR and QUIT over plain TCP, over TLS from the
+// first byte, or after STLS. It never deletes and never uses APOP. All calls
+// block; only Disconnect() may come from another thread (the stop request),
+// and it makes a blocked connect, handshake or read fail at once.
 
 #include <memory>
 #include <mutex>
@@ -14,6 +14,8 @@
 #include "analysis/TextUtil.h"
 #include "mailcheck/LineReader.h"
 #include "mailcheck/Socket.h"
+#include "mailcheck/TlsStream.h"
+#include "settings/QnbBase.h"
 
 namespace qnb {
 
@@ -63,9 +65,14 @@ class TPop3Session {
   std::string Password;
   int ReadTimeout = kReadTimeoutMs;  // ms, the longest wait for any data
   size_t MaxLineLength = TLineReader::kDefaultMaxLineLength;
+  TSecurity Security = secNone;
+  std::string CAFile;  // PEM file of CAs trusted besides the system's; may be empty
 
-  // Connects, reads the greeting and logs in with USER and PASS. Any failure
-  // disconnects the session and is then passed on unchanged.
+  // Connects, reads the greeting and logs in with USER and PASS: for secTls
+  // after the TLS handshake, for secStartTls after STLS and the handshake. A
+  // failure of the secure connection, a refused STLS included, is ETlsError
+  // and no USER or PASS has been sent. Any failure disconnects the session
+  // and is then passed on unchanged.
   void Connect(int connectTimeoutMs = kConnectTimeoutMs);
 
   // STAT: the message count. An empty reply text counts as 0.
@@ -104,7 +111,10 @@ class TPop3Session {
   bool SendAndCheck(std::string_view cmd);
   void ReadMultiLine(TStrings& dest);
 
+  void StartTls();
+
   TSocket socket_;
+  TTlsStream stream_{socket_};
   TLineReader reader_;
   TPop3Reply lastReply_;
 };

@@ -86,6 +86,8 @@ bool TSocket::WaitFor(short events, int timeoutMs) {
   }
 }
 
+bool TSocket::WaitReady(bool forWrite, int timeoutMs) { return WaitFor(forWrite ? POLLOUT : POLLIN, timeoutMs); }
+
 void TSocket::Connect(const std::string& host, int port, int timeoutMs) {
   {
     std::lock_guard lock(mutex_);

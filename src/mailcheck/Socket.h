@@ -1,7 +1,7 @@
 #pragma once
 // The network layer under the POP3 session: a TCP connection with time-outs
-// over POSIX sockets, seen by the layers above as an abstract byte stream (so
-// that a TLS stream can later sit between the socket and the line reader).
+// over POSIX sockets, seen by the layers above as an abstract byte stream (the
+// TLS stream of TlsStream.h sits between the socket and the line reader).
 //
 // Failures come in two kinds, kept apart because the account check reports
 // them differently:
@@ -80,6 +80,16 @@ class TSocket final : public TByteStream {
   void Write(std::string_view data) override;
   bool IsOpen() override;
   void Close() noexcept override;
+
+  // For a layer that reads and writes the descriptor itself (TLS): -1 before
+  // Connect. The number stays valid until the socket is destroyed.
+  int Handle() const { return fd_.load(); }
+  // True once Close() has been called, from whatever thread.
+  bool Closed() const { return state_.load() == ssClosed; }
+  // Waits until the descriptor is ready for reading (or writing); false on
+  // time-out. Throws ENetFailure(kNotConnected) once closed, also when Close()
+  // comes from another thread during the wait.
+  bool WaitReady(bool forWrite, int timeoutMs);
 
  private:
   enum TState { ssIdle, ssConnecting, ssOpen, ssPeerClosed, ssClosed };

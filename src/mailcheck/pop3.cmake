@@ -1,6 +1,9 @@
-# Socket layer, line reader, POP3 session and the retrieved-message memory.
+# Socket layer, TLS stream, line reader, POP3 session and the retrieved-message memory.
+find_package(OpenSSL REQUIRED COMPONENTS SSL)
 target_sources(quenbell_mailcheck PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Socket.cpp ${CMAKE_CURRENT_LIST_DIR}/Socket.h
+  ${CMAKE_CURRENT_LIST_DIR}/TlsStream.cpp ${CMAKE_CURRENT_LIST_DIR}/TlsStream.h
   ${CMAKE_CURRENT_LIST_DIR}/LineReader.cpp ${CMAKE_CURRENT_LIST_DIR}/LineReader.h
   ${CMAKE_CURRENT_LIST_DIR}/Pop3Session.cpp ${CMAKE_CURRENT_LIST_DIR}/Pop3Session.h
   ${CMAKE_CURRENT_LIST_DIR}/OldUIDs.cpp ${CMAKE_CURRENT_LIST_DIR}/OldUIDs.h)
+target_link_libraries(quenbell_mailcheck PRIVATE OpenSSL::SSL)

@@ -37,6 +37,18 @@ bool ReadBool(const TRegistry& reg, const std::string& key, const char* name, bo
 
 const char* BoolText(bool b) { return b ? "1" : "0"; }
 
+// A value this version does not know (a damaged file, a later version) must
+// not send the password in the clear: it gets the strictest mode.
+TSecurity SecurityOf(const std::string& text) {
+  int32_t v;
+  if (!TryStrToInt(text, v)) return secTls;
+  switch (v) {
+    case secNone: return secNone;
+    case secStartTls: return secStartTls;
+    default: return secTls;
+  }
+}
+
 // One account subkey; false drops the account (a value of another type than
 // text, or a password that does not decode).
 bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& acc) {
@@ -46,9 +58,10 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
     if (r == TReadResult::Missing) out = def;
     return r != TReadResult::NotText;
   };
-  std::string enabled, password;
+  std::string enabled, password, security;
   if (!text("Account", name, acc.Name) || !text("Host", "", acc.Host) || !text("Port", "110", acc.Port) ||
-      !text("UserName", "", acc.UserName) || !text("Password", "", password) || !text("Enabled", "1", enabled))
+      !text("UserName", "", acc.UserName) || !text("Password", "", password) || !text("Enabled", "1", enabled) ||
+      !text("Security", "0", security))
     return false;
   try {
     acc.Password = DecodePass(password);
@@ -57,10 +70,19 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
   }
   int32_t e;
   acc.Enabled = TryStrToInt(enabled, e) ? e != 0 : true;
+  acc.Security = SecurityOf(security);
   return true;
 }
 
 }  // namespace
+
+const char* SecurityName(TSecurity s) {
+  switch (s) {
+    case secNone: return "None";
+    case secStartTls: return "STARTTLS";
+    default: return "SSL/TLS";  // the session, too, takes any other value for TLS
+  }
+}
 
 bool TryStrToInt(const std::string& text, int32_t& value) {
   const char* b = text.data();
@@ -76,8 +98,6 @@ TOptions::TOptions() : GENERAL_SECTION("GENERAL"), ACCOUNT_SECTION("ACCOUNT") {}
 TOptions::~TOptions() { ClearList(AccountList); }
 
 void TOptions::LoadOptions() {
-  const std::string defaultCommand = DefaultMailCommand();
-
   TRegistry reg;
   if (!reg.OpenRoot(true)) {
     MBError(kOpenFailed);
@@ -89,8 +109,10 @@ void TOptions::LoadOptions() {
   bCheckPaymentWhenOpening = ReadBool(reg, g, "CheckPaymentWhenOpening", false);
   bCheckPaymentOnSchedule = ReadBool(reg, g, "CheckPaymentOnSchedule", true);
   iCheckPaymentTime = ReadInt(reg, g, "CheckPaymentTime", 10);
-  if (reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok) sMailProgram = defaultCommand;
-  if (sMailProgram.empty()) sMailProgram = defaultCommand;
+  // The desktop's default mail client is only asked for when it is needed:
+  // the lookup starts a program.
+  if (reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok || sMailProgram.empty())
+    sMailProgram = DefaultMailCommand();
 
   ClearList(AccountList);
   if (!reg.KeyExists(kAccountKey)) {
@@ -132,6 +154,7 @@ void TOptions::StoreOptions() {
     reg.WriteText(key, "UserName", a.UserName);
     reg.WriteText(key, "Password", EncodePass(a.Password));
     reg.WriteText(key, "Enabled", BoolText(a.Enabled));
+    reg.WriteText(key, "Security", std::to_string(static_cast<int>(a.Security)));
   }
   // All of it reaches the file in one atomic replace, or none of it does.
   if (!reg.Commit()) MBError(kOpenFailed);

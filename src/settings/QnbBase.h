@@ -10,6 +10,13 @@
 
 namespace qnb {
 
+// How the POP3 connection is secured: plain TCP, STLS after the greeting, or
+// TLS from the first byte. Stored as "0", "1", "2".
+enum TSecurity : uint8_t { secNone = 0, secStartTls = 1, secTls = 2 };
+
+// "None", "STARTTLS" or "SSL/TLS".
+const char* SecurityName(TSecurity s);
+
 struct TMailAccount {
   std::string Name;
   std::string Host;
@@ -17,6 +24,7 @@ struct TMailAccount {
   std::string UserName;
   std::string Password;  // clear text in memory; coded only in the store
   bool Enabled = false;
+  TSecurity Security = secNone;  // accounts stored without the value keep plain TCP
 };
 using PMailAccount = TMailAccount*;
 using TMailAccountList = std::vector<std::unique_ptr<TMailAccount>>;

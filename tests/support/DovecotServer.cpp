@@ -81,7 +81,11 @@ int FreePort() {
 
 }  // namespace
 
-fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDovecotUser>& users) {
+fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDovecotUser>& users,
+                            const TDovecotTls& tls, int tlsPort) {
+  const bool secure = tls.Ssl != "no";
+  if (secure && (tls.CertFile.empty() || tls.KeyFile.empty()))
+    throw std::invalid_argument("Dovecot with ssl = " + tls.Ssl + " needs a certificate and a key");
   TMailIds ids = MailIds();
   bool root = geteuid() == 0;
   fs::create_directories(dir / "run");
@@ -115,8 +119,9 @@ fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDo
        "state_dir = " << d << "/state\n"
        "log_path = " << d << "/dovecot.log\n"
        "info_log_path = " << d << "/dovecot.log\n"
-       "ssl = no\n"
-       "disable_plaintext_auth = no\n"
+       "ssl = " << (secure ? tls.Ssl : "no") << "\n";
+  if (secure) c << "ssl_cert = <" << tls.CertFile.string() << "\nssl_key = <" << tls.KeyFile.string() << "\n";
+  c << "disable_plaintext_auth = no\n"
        "auth_mechanisms = plain\n"
        "auth_failure_delay = 0\n"
        "default_internal_user = " << ids.User << "\n"
@@ -141,8 +146,14 @@ fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDo
        "  inet_listener pop3 {\n"
        "    address = 127.0.0.1\n"
        "    port = " << port << "\n"
-       "  }\n"
-       "}\n"
+       "  }\n";
+  if (secure)
+    c << "  inet_listener pop3s {\n"
+         "    address = 127.0.0.1\n"
+         "    port = " << tlsPort << "\n"
+         "    ssl = yes\n"
+         "  }\n";
+  c << "}\n"
        "service anvil {\n"
        "  chroot =\n"
        "  unix_listener anvil-auth-penalty {\n"
@@ -204,6 +215,16 @@ std::string TDovecotServer::Log() const {
   return log;
 }
 
+bool TDovecotServer::WaitForLog(const std::string& text, int timeoutMs, size_t from) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    std::string log = Log();
+    if (log.size() > from && log.find(text, from) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 void TDovecotServer::Spawn() {
   std::string bin = DovecotBinary();
   std::string conf = (dir_ / "dovecot.conf").string();
@@ -259,9 +280,11 @@ void TDovecotServer::Start() {
   // The free port may be taken between the probe and Dovecot's bind: retry.
   for (int attempt = 0; attempt < 3; ++attempt) {
     port_ = FreePort();
+    do tlsPort_ = tls_.Ssl != "no" ? FreePort() : 0;
+    while (tlsPort_ == port_);
     // A fresh base_dir each time: stale sockets there slow Dovecot down.
     fs::remove_all(dir_ / "run");
-    WriteDovecotConfig(dir_, port_, users_);
+    WriteDovecotConfig(dir_, port_, users_, tls_, tlsPort_);
     Spawn();
     if (WaitReady(15000)) return;
     lastLog = Log();

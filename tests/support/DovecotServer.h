@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -26,6 +27,18 @@ namespace qnb::test {
 struct TDovecotUser {
   std::string Name;
   std::string Password;
+};
+
+// TLS of the server. Ssl "no": plain POP3 only, and STLS is refused ("-ERR TLS
+// support isn't enabled."). "yes" or "required": STLS on the POP3 port and a
+// second listener (pop3s) with TLS from the first byte, both with the PEM
+// certificate and key given. On loopback Dovecot counts a plain connection as
+// secured, so even "required" accepts a plain log-in there; its log tells the
+// two apart ("Login: ... TLS" against "Login: ... secured").
+struct TDovecotTls {
+  std::string Ssl = "no";
+  std::filesystem::path CertFile;
+  std::filesystem::path KeyFile;
 };
 
 // Writes a self-contained Dovecot configuration for one POP3 listener on
@@ -43,7 +56,8 @@ struct TDovecotUser {
 // when the port accepts connections; SIGTERM stops it.
 //
 // Settings that make it work without a system setup and as any user:
-//   - ssl = no, disable_plaintext_auth = no, auth_mechanisms = plain: plain
+//   - ssl = no (unless tls says otherwise; the pop3s listener on tlsPort then
+//     comes too), disable_plaintext_auth = no, auth_mechanisms = plain: plain
 //     USER/PASS over loopback.
 //   - Dovecot refuses mail access as uid 0, so under root the mail user, the
 //     internal user and the login user are "nobody" (group "nogroup"), which
@@ -55,7 +69,8 @@ struct TDovecotUser {
 //   - first_valid_uid/gid are lowered to the mail user's ids.
 // Under root, dir and its parents must be searchable by "nobody".
 std::filesystem::path WriteDovecotConfig(const std::filesystem::path& dir, int port,
-                                         const std::vector<TDovecotUser>& users);
+                                         const std::vector<TDovecotUser>& users, const TDovecotTls& tls = {},
+                                         int tlsPort = 0);
 
 class TDovecotServer {
  public:
@@ -64,6 +79,8 @@ class TDovecotServer {
   TDovecotServer(const TDovecotServer&) = delete;
   TDovecotServer& operator=(const TDovecotServer&) = delete;
 
+  // TLS for the next Start(); without it the server speaks plain POP3 only.
+  void UseTls(TDovecotTls tls) { tls_ = std::move(tls); }
   // Writes the configuration and starts Dovecot; returns when it accepts
   // connections. Throws std::runtime_error with the log when it does not.
   void Start();
@@ -73,6 +90,8 @@ class TDovecotServer {
 
   const char* Host() const { return "127.0.0.1"; }
   int Port() const { return port_; }
+  // The pop3s listener (TLS from the first byte); 0 when tls.Ssl is "no".
+  int TlsPort() const { return tlsPort_; }
 
   // Adds a mail to the user's Maildir (before or after Start). The server
   // numbers mails in the order they were added. content is stored as it is;
@@ -84,6 +103,9 @@ class TDovecotServer {
   const std::filesystem::path& Dir() const { return dir_; }
   std::filesystem::path MaildirOf(const std::string& user) const;
   std::string Log() const;
+  // Waits until the log, from byte `from` on, holds text; false on time-out.
+  // Dovecot writes its log lines a little after the connection they are about.
+  bool WaitForLog(const std::string& text, int timeoutMs, size_t from = 0) const;
 
  private:
   void Spawn();
@@ -94,7 +116,9 @@ class TDovecotServer {
   TTempDir temp_;
   std::filesystem::path dir_;
   std::vector<TDovecotUser> users_;
+  TDovecotTls tls_;
   int port_ = 0;
+  int tlsPort_ = 0;
   pid_t pid_ = -1;
   long seq_ = 0;
 };

@@ -3,7 +3,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -79,6 +83,11 @@ TScriptedPop3Server& TScriptedPop3Server::Close() {
   return *this;
 }
 
+TScriptedPop3Server& TScriptedPop3Server::StartTls(std::string certFile, std::string keyFile) {
+  steps_.push_back({TStep::skStartTls, std::move(certFile), 0, std::move(keyFile)});
+  return *this;
+}
+
 TScriptedPop3Server& TScriptedPop3Server::HalfClose() {
   steps_.push_back({TStep::skHalfClose});
   return *this;
@@ -115,7 +124,91 @@ bool TScriptedPop3Server::Sleep(int ms) {
   return poll(&p, 1, ms) == 0;
 }
 
+bool TScriptedPop3Server::WaitConn(int conn, bool forWrite, int timeoutMs) {
+  auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    pollfd fds[2] = {{conn, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0}, {wakeRead_, POLLIN, 0}};
+    int r = poll(fds, 2, timeoutMs < 0 ? -1 : MsLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    return r > 0 && !fds[1].revents;
+  }
+}
+
+long TScriptedPop3Server::Receive(int conn, char* buf, size_t size, int timeoutMs) {
+  for (;;) {
+    bool forWrite = false;
+    if (ssl_) {
+      size_t n = 0;
+      errno = 0;
+      int r = SSL_read_ex(ssl_, buf, size, &n);
+      if (r == 1) return static_cast<long>(n);
+      int e = SSL_get_error(ssl_, r);
+      if (e == SSL_ERROR_ZERO_RETURN || (e == SSL_ERROR_SYSCALL && errno == 0)) return 0;
+      if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return -1;
+      forWrite = e == SSL_ERROR_WANT_WRITE;
+    }
+    if (!WaitConn(conn, forWrite, timeoutMs)) return -1;
+    if (!ssl_) {
+      ssize_t n = recv(conn, buf, size, 0);
+      if (n < 0 && errno == EINTR) continue;
+      return n < 0 ? -1 : static_cast<long>(n);
+    }
+  }
+}
+
+bool TScriptedPop3Server::Handshake(int conn, const TStep& step) {
+  FreeTls();
+  sslCtx_ = SSL_CTX_new(TLS_server_method());
+  bool ok = sslCtx_ && SSL_CTX_use_certificate_chain_file(sslCtx_, step.Text.c_str()) == 1 &&
+            SSL_CTX_use_PrivateKey_file(sslCtx_, step.Key.c_str(), SSL_FILETYPE_PEM) == 1 &&
+            (ssl_ = SSL_new(sslCtx_)) != nullptr && SSL_set_fd(ssl_, conn) == 1;
+  if (!ok) {
+    const char* why = ERR_reason_error_string(ERR_peek_last_error());
+    AddError(std::string("TLS set-up failed: ") + (why ? why : "?"));
+    return false;
+  }
+  fcntl(conn, F_SETFL, fcntl(conn, F_GETFL) | O_NONBLOCK);
+  SSL_set_accept_state(ssl_);
+  for (;;) {
+    ERR_clear_error();
+    int r = SSL_do_handshake(ssl_);
+    if (r == 1) return true;
+    int e = SSL_get_error(ssl_, r);
+    if ((e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) &&
+        WaitConn(conn, e == SSL_ERROR_WANT_WRITE, ExpectTimeoutMs))
+      continue;
+    const char* why = ERR_reason_error_string(ERR_peek_last_error());
+    AddError(std::string("TLS handshake failed: ") + (why ? why : "no TLS from the client"));
+    // Anything the client sends from now on is recorded as it comes, in the clear.
+    FreeTls();
+    return false;
+  }
+}
+
+void TScriptedPop3Server::FreeTls() {
+  SSL_free(ssl_);
+  SSL_CTX_free(sslCtx_);
+  ssl_ = nullptr;
+  sslCtx_ = nullptr;
+}
+
 bool TScriptedPop3Server::SendAll(int conn, const std::string& data) {
+  if (ssl_) {
+    size_t off = 0;
+    while (off < data.size()) {
+      size_t n = 0;
+      int r = SSL_write_ex(ssl_, data.data() + off, data.size() - off, &n);
+      if (r == 1) {
+        off += n;
+        continue;
+      }
+      int e = SSL_get_error(ssl_, r);
+      if ((e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) ||
+          !WaitConn(conn, e == SSL_ERROR_WANT_WRITE, ExpectTimeoutMs))
+        return false;
+    }
+    return true;
+  }
   size_t off = 0;
   while (off < data.size()) {
     ssize_t n = send(conn, data.data() + off, data.size() - off, MSG_NOSIGNAL);
@@ -142,12 +235,8 @@ bool TScriptedPop3Server::ReadLine(int conn, std::string& line, int timeoutMs) {
       commands_.push_back(line);
       return true;
     }
-    pollfd fds[2] = {{conn, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    int r = poll(fds, 2, timeoutMs < 0 ? -1 : MsLeft(deadline));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0 || fds[1].revents) return false;
     char buf[4096];
-    ssize_t n = recv(conn, buf, sizeof buf, 0);
+    long n = Receive(conn, buf, sizeof buf, timeoutMs < 0 ? -1 : MsLeft(deadline));
     if (n <= 0) return false;
     pending_.append(buf, static_cast<size_t>(n));
   }
@@ -178,13 +267,22 @@ bool TScriptedPop3Server::PlayStep(int conn, const TStep& step) {
     case TStep::skClose:
       return false;
     case TStep::skHalfClose:
+      if (ssl_) SSL_shutdown(ssl_);
       shutdown(conn, SHUT_WR);
       return true;
+    case TStep::skStartTls:
+      return Handshake(conn, step);
   }
   return false;
 }
 
 void TScriptedPop3Server::Run() {
+  // A write to a client that has gone must fail, not raise SIGPIPE (OpenSSL
+  // writes without MSG_NOSIGNAL); the signal stays pending in this thread.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   int conn = -1;
   pollfd fds[2] = {{listen_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
   while (poll(fds, 2, -1) < 0 && errno == EINTR) {
@@ -204,6 +302,7 @@ void TScriptedPop3Server::Run() {
       while (ReadLine(conn, line, -1)) {
       }
     }
+    FreeTls();
     close(conn);
   }
   std::lock_guard lock(mutex_);

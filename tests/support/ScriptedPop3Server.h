@@ -1,10 +1,12 @@
 #pragma once
 // A POP3 server that plays a script, for the answers a real server will not
 // give (a refused greeting, odd status words, over-long lines, silence, a
-// connection cut in the middle of an answer, slow answers). It listens on
-// 127.0.0.1 on a free port, accepts one connection and plays the script in a
-// thread of its own. When the script has run out it goes on reading, and
-// recording, what the client sends until the client closes the connection.
+// connection cut in the middle of an answer, slow answers, data injected
+// around STLS). It listens on 127.0.0.1 on a free port, accepts one connection
+// and plays the script in a thread of its own. When the script has run out it
+// goes on reading, and recording, what the client sends until the client
+// closes the connection. StartTls() switches the connection to TLS at that
+// point of the script (first in the script: TLS from the first byte).
 //
 //   TScriptedPop3Server srv;
 //   srv.Reply("+OK ready").Expect("USER u").Reply("+OK").Expect("PASS p").Reply("+OK");
@@ -18,6 +20,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace qnb::test {
 
@@ -41,6 +46,10 @@ class TScriptedPop3Server {
   TScriptedPop3Server& SendSlowly(std::string raw, size_t chunk, int delayMs);
   // Ends the connection at once (the client sees the end of the stream).
   TScriptedPop3Server& Close();
+  // From here on TLS: the server's side of the handshake with this
+  // certificate and key (PEM files). A failed handshake is recorded in
+  // Errors() ("TLS handshake failed: ...") and ends the script.
+  TScriptedPop3Server& StartTls(std::string certFile, std::string keyFile);
   // Stops sending (the client sees the end of the stream) but goes on reading.
   TScriptedPop3Server& HalfClose();
   // The usual greeting and a USER/PASS log-in accepted.
@@ -61,9 +70,10 @@ class TScriptedPop3Server {
 
  private:
   struct TStep {
-    enum TKind { skSend, skExpect, skPause, skClose, skHalfClose } Kind;
+    enum TKind { skSend, skExpect, skPause, skClose, skHalfClose, skStartTls } Kind;
     std::string Text;
     int Ms = 0;
+    std::string Key;  // skStartTls: Text is the certificate file
   };
 
   void Run();
@@ -72,6 +82,13 @@ class TScriptedPop3Server {
   // stop, or after timeoutMs (-1: no limit).
   bool ReadLine(int conn, std::string& line, int timeoutMs);
   bool SendAll(int conn, const std::string& data);
+  // Some bytes from the client, plain or TLS: > 0 bytes, 0 at the end of the
+  // stream, -1 on stop, time-out (timeoutMs; -1: none) or error.
+  long Receive(int conn, char* buf, size_t size, int timeoutMs);
+  // Waits for conn to be readable (or writable); false on stop or time-out.
+  bool WaitConn(int conn, bool forWrite, int timeoutMs);
+  bool Handshake(int conn, const TStep& step);
+  void FreeTls();
   // Sleeps, waking early when the server is stopped; false when stopped.
   bool Sleep(int ms);
   void AddError(std::string e);
@@ -81,6 +98,8 @@ class TScriptedPop3Server {
   int wakeRead_ = -1, wakeWrite_ = -1;
   std::vector<TStep> steps_;
   std::string pending_;  // received bytes not yet a whole line
+  ::ssl_ctx_st* sslCtx_ = nullptr;  // server thread only
+  ::ssl_st* ssl_ = nullptr;
   std::thread thread_;
 
   mutable std::mutex mutex_;
