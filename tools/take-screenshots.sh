@@ -37,4 +37,14 @@ window icons icons
 # The tray menu, opened with the right button on the icon at the right end of the tray strip.
 ACTIONS="xdotool mousemove 790 586 click 3" "$shoot" "$tmp/tray-menu.png" 3 "$gallery" tray
 "$convert" "$tmp/tray-menu.png" -crop 300x220+500+380 +repage "$out/tray-menu.png"
+# The main window after the first check of the demo mailbox.
+if [ -x "$build/quenbell" ] && [ -x "$build/quenbell-demo" ]; then
+  demo=$tmp/demo
+  mkdir -p "$demo" && chmod 755 "$tmp" "$demo"
+  exec 3> >("$build/quenbell-demo" "$demo/config" > "$demo/server.out")
+  for _ in $(seq 100); do grep -q '^ready' "$demo/server.out" 2>/dev/null && break; sleep 0.1; done
+  XDG_CONFIG_HOME=$demo/config "$shoot" "$tmp/main-window.png" 4 "$build/quenbell"
+  exec 3>&-
+  "$convert" "$tmp/main-window.png" -crop 800x570+0+0 +repage -trim +repage "$out/main-window.png"
+fi
 ls -l "$out"
