@@ -27,8 +27,15 @@ TProcessResult RunProcess(const std::vector<std::string>& argv, const std::strin
   posix_spawn_file_actions_adddup2(&fa, outP[1], 1);
   posix_spawn_file_actions_adddup2(&fa, errP[1], 2);
 
+  // extraEnv replaces inherited variables of the same name (getenv takes the first).
   std::vector<std::string> envStore;
-  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+  auto nameOf = [](const std::string& kv) { return kv.substr(0, kv.find('=')); };
+  for (char** e = environ; *e; ++e) {
+    std::string kv(*e);
+    bool replaced = false;
+    for (const auto& x : extraEnv) replaced = replaced || nameOf(x) == nameOf(kv);
+    if (!replaced) envStore.push_back(std::move(kv));
+  }
   for (const auto& kv : extraEnv) envStore.push_back(kv);
   std::vector<char*> envp, args;
   for (auto& s : envStore) envp.push_back(s.data());
