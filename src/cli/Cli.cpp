@@ -22,7 +22,7 @@ const TCommand kCommands[] = {
     {"analyze", "[--plugins DIR] FILE", "let the analyzer plug-ins turn a mail into an order (JSON)", CmdAnalyze},
     {"plugins", "[--plugins DIR]", "list the accepted analyzer plug-ins (JSON lines)", CmdPlugins},
     {"check",
-     "[--plugins DIR] [--repeat N] [--cafile FILE] "
+     "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
      "[--account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT]...",
      "check the given or the stored accounts for new payments (JSON lines)", CmdCheck},
     {"help", "", "list the subcommands", CmdHelp},

@@ -186,6 +186,15 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
     if (!TryStrToInt(repeatText, v) || v < 1) throw TUsageError("--repeat needs a number of runs from 1");
     repeat = v;
   }
+  // 0: one command at a time, as against a server without pipelining.
+  int pipelineWindow = TGetMailThd::kDefaultPipelineWindow;
+  std::string windowText;
+  if (TakeOption(args, "--pipeline-window", windowText)) {
+    int32_t v;
+    if (!TryStrToInt(windowText, v) || v < 0)
+      throw TUsageError("--pipeline-window needs a number of commands from 0");
+    pipelineWindow = v;
+  }
   std::string caFile;
   if (TakeOption(args, "--cafile", caFile) && !std::ifstream(caFile).good())
     throw TUsageError("--cafile: cannot read \"" + caFile + "\"");
@@ -213,6 +222,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
     for (const auto& t : tasks) taskList.Add(std::make_unique<TTaskData>(t));
     TGetMailThd worker(&queue, taskList, orderList, *gear);
     worker.CAFile = caFile;
+    worker.PipelineWindow = pipelineWindow;
     worker.Start();
     bool stopped = false, finished = false;
     while (!finished) {

@@ -1,7 +1,11 @@
 #include "mailcheck/OrderMailUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <deque>
+#include <stdexcept>
+#include <vector>
 
 #include "analysis/MailMessage.h"
 #include "mailcheck/Socket.h"
@@ -27,6 +31,118 @@ int PortNumber(const std::string& text) {
   if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < 1 || v > 65535) return 0;
   return v;
 }
+
+// The header and whole-message requests of one message loop. Commands are
+// queued ahead and go out in batches; answers come back in command order, so
+// the answers to requests sent before the one wanted are read and held until
+// their message's turn. With a window of 1 every command waits for the
+// answer to the one before, exactly as without pipelining, and nothing is
+// ever read ahead.
+class TRequestPipe {
+ public:
+  struct TAnswer {
+    bool ok = false;
+    TStrings lines;
+  };
+
+  TRequestPipe(TPop3Session& session, size_t window, size_t maxBytes)
+      : session_(session), window_(window < 1 ? 1 : window), maxBytes_(maxBytes) {}
+
+  size_t Window() const { return window_; }
+  void Flush() { session_.Flush(); }
+  size_t InFlight() const { return inFlight_.size(); }
+
+  // Room for one more read-ahead request; an empty pipe always has room.
+  bool HasRoom() const {
+    if (inFlight_.empty()) return true;
+    return inFlight_.size() < window_ && bytes_ < maxBytes_ && commandBytes_ < kMaxCommandBytes;
+  }
+
+  // Room for a whole-message request sent ahead on a guess.
+  bool HasRoomForGuess() const { return bytes_ < maxBytes_ && commandBytes_ < kMaxCommandBytes; }
+
+  // True when (whole, n) has been sent and its answer not yet taken.
+  bool Pending(bool whole, int n) const {
+    for (const auto& r : inFlight_)
+      if (r.whole == whole && r.n == n) return true;
+    for (const auto& h : held_)
+      if (h.whole == whole && h.n == n) return true;
+    return false;
+  }
+
+  // Calls f(n, lines) once for each header answer read ahead and held (header
+  // refused: not at all), except that of message `except`.
+  template <class F>
+  void ForEachNewHeader(int except, F&& f) {
+    for (auto& h : held_) {
+      if (h.whole || h.seen || h.n == except) continue;
+      h.seen = true;
+      if (h.answer.ok) f(h.n, h.answer.lines);
+    }
+  }
+
+  void Send(bool whole, int n) {
+    std::string cmd = whole ? "RETR " + std::to_string(n) : "TOP " + std::to_string(n) + " 0";
+    session_.QueueCommand(cmd);
+    const size_t size = cmd.size() + 2;
+    inFlight_.push_back({whole, n, size});
+    bytes_ += size;
+    commandBytes_ += size;
+  }
+
+  // The answer to the request (whole, n) sent earlier. A failure to read it,
+  // or one before it, is passed on; the pipe is of no use afterwards.
+  TAnswer Take(bool whole, int n) {
+    session_.Flush();
+    for (auto it = held_.begin(); it != held_.end(); ++it) {
+      if (it->whole != whole || it->n != n) continue;
+      TAnswer a = std::move(it->answer);
+      bytes_ -= it->bytes;
+      held_.erase(it);
+      return a;
+    }
+    for (;;) {
+      if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
+      const TRequest r = inFlight_.front();
+      THeld h{r.whole, r.n, 0, false, {}};
+      h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines)
+                            : session_.ReadHeaderAnswer(h.answer.lines);
+      inFlight_.pop_front();
+      bytes_ -= r.commandBytes;
+      commandBytes_ -= r.commandBytes;
+      if (r.whole == whole && r.n == n) return std::move(h.answer);
+      for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
+      bytes_ += h.bytes;
+      held_.push_back(std::move(h));
+    }
+  }
+
+ private:
+  // Commands in flight stay far below what the socket buffers hold, so that
+  // writing them never waits for a server that waits for us to read.
+  static constexpr size_t kMaxCommandBytes = 32 * 1024;
+
+  struct TRequest {
+    bool whole;
+    int n;
+    size_t commandBytes;
+  };
+  struct THeld {
+    bool whole;
+    int n;
+    size_t bytes;
+    bool seen;  // passed to ForEachNewHeader
+    TAnswer answer;
+  };
+
+  TPop3Session& session_;
+  size_t window_;
+  size_t maxBytes_;
+  size_t bytes_ = 0;         // commands in flight and answers held
+  size_t commandBytes_ = 0;  // commands in flight
+  std::deque<TRequest> inFlight_;
+  std::deque<THeld> held_;
+};
 
 }  // namespace
 
@@ -176,6 +292,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
   pop3.ReadTimeout = ReadTimeoutMs;
   pop3.Security = aSecurity;
   pop3.CAFile = CAFile;
+  pop3.AskCapabilities = PipelineWindow > 0;
 
   // Everything up to the clean-up; returns to leave the check.
   auto check = [&] {
@@ -263,17 +380,37 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
 
     // The message loop; "Congratulating" closes it however it is left.
     auto loop = [&] {
+      // The memory does not change during the loop: ask it once per message.
+      std::vector<char> retrieved(static_cast<size_t>(MsgCount));
       int unReceived = 0;
-      for (int i = 1; i <= MsgCount; ++i)
-        if (!IsMailRetrieved(UIDsOnServer[static_cast<size_t>(i - 1)])) ++unReceived;
+      for (int i = 1; i <= MsgCount; ++i) {
+        retrieved[static_cast<size_t>(i - 1)] = IsMailRetrieved(UIDsOnServer[static_cast<size_t>(i - 1)]);
+        if (!retrieved[static_cast<size_t>(i - 1)]) ++unReceived;
+      }
       int iUnReceived = 0;
       Post(WM_ORDWATCH_PROGRESS, rmsBegin, unReceived);
+
+      const bool pipelined = PipelineWindow > 0 && pop3.Pipelining();
+      TRequestPipe pipe(pop3, pipelined ? static_cast<size_t>(PipelineWindow) : 1, PipelineBytes);
+      // Top the window up in batches, not one command per answer.
+      const size_t batch = std::max<size_t>(1, pipe.Window() / 8);
+      int nextHeader = 1;  // the next message whose header is not yet asked for
+      auto refill = [&] {
+        if (pipe.InFlight() + batch > pipe.Window()) return;
+        bool sent = false;
+        for (; nextHeader <= MsgCount && pipe.HasRoom(); ++nextHeader) {
+          if (retrieved[static_cast<size_t>(nextHeader - 1)]) continue;
+          pipe.Send(false, nextHeader);
+          sent = true;
+        }
+        if (sent) pipe.Flush();
+      };
 
       for (int n = 1; n <= MsgCount; ++n) {
         const std::string& line = UIDsOnServer[static_cast<size_t>(n - 1)];
         const std::string checking = Fmt("Checking %d message on \"%s\"", n, sServer.c_str());
         StatusChangeNotify(ltChecking, "Checking", checking);
-        if (IsMailRetrieved(line)) {
+        if (retrieved[static_cast<size_t>(n - 1)]) {
           StatusChangeNotify(ltChecking, "Checking", Fmt("%d message has been retrieved before", n));
           UID4Saving.push_back(getUid(line));
           continue;
@@ -281,10 +418,33 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         ++iUnReceived;
         Post(WM_ORDWATCH_PROGRESS, rmsWork, iUnReceived);
 
+        // Headers read ahead are judged now, so that the whole mails the
+        // analyzers will want are already on their way when their turn comes.
+        // Only a guess: each message is judged again in its turn, so the host
+        // keeps the claim of its last IsOrderMail for GetOrderData as always.
+        pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
+          if (!pipe.HasRoomForGuess()) return;
+          bool guess = false;
+          try {
+            TMailMessage ahead;
+            for (const auto& l : lines) ahead.AddRawHeaderLine(l);
+            ahead.ParseHeaders();
+            guess = FParseGear.IsOrderMail(ahead.Headers());
+          } catch (...) {
+          }
+          if (guess) pipe.Send(true, k);
+        });
+
         TMailMessage AMsg;
         bool gotHeader;
         try {
-          gotHeader = pop3.RetrieveHeader(n, AMsg);
+          refill();
+          TRequestPipe::TAnswer header = pipe.Take(false, n);
+          gotHeader = header.ok;
+          if (gotHeader) {
+            for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
+            AMsg.ParseHeaders();
+          }
         } catch (const std::exception&) {
           DisconnectQuietly();
           return;
@@ -304,6 +464,13 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
           // The host's own failure: nobody claims the mail.
         }
         if (!claimed) {
+          // A guess that the analyzers do not confirm: its answer is not used.
+          try {
+            if (pipe.Pending(true, n)) pipe.Take(true, n);
+          } catch (const std::exception&) {
+            DisconnectQuietly();
+            return;
+          }
           StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
           UID4Saving.push_back(getUid(line));
           continue;
@@ -313,7 +480,11 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         TStrings MailSource;
         bool gotMail;
         try {
-          gotMail = pop3.Retrieve(n, MailSource);
+          if (!pipe.Pending(true, n)) pipe.Send(true, n);
+          refill();
+          TRequestPipe::TAnswer whole = pipe.Take(true, n);
+          gotMail = whole.ok;
+          MailSource = std::move(whole.lines);
         } catch (const std::exception&) {
           DisconnectQuietly();
           return;

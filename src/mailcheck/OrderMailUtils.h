@@ -119,6 +119,15 @@ class TGetMailThd {
   // A PEM file of CAs trusted besides the system's for TLS accounts (set by
   // the CLI for private servers and tests); empty in the GUI. Set before Start.
   std::string CAFile;
+  // Where the server announces PIPELINING, the message loop keeps up to
+  // PipelineWindow requests in flight, as long as the commands in flight and
+  // the answers read ahead but not yet used stay under PipelineBytes. 0 sends
+  // one command at a time and no CAPA, as for a server without pipelining.
+  // Set before Start.
+  static constexpr int kDefaultPipelineWindow = 1024;
+  static constexpr size_t kDefaultPipelineBytes = size_t(4) << 20;
+  int PipelineWindow = kDefaultPipelineWindow;
+  size_t PipelineBytes = kDefaultPipelineBytes;
 
  private:
   void Execute();

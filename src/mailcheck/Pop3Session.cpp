@@ -21,13 +21,32 @@ TPop3Session::TPop3Session() : reader_(stream_) {}
 
 TPop3Session::~TPop3Session() { stream_.Close(); }
 
-void TPop3Session::SendCmd(std::string_view cmd) {
-  // A line break in a user name or password would smuggle in commands of its
-  // own (a DELE, say); no such command goes out.
+namespace {
+// A line break in a user name or password would smuggle in commands of its
+// own (a DELE, say); no such command goes out.
+void CheckCommand(std::string_view cmd) {
   if (cmd.find_first_of("\r\n") != std::string_view::npos) throw ENetFailure(kLineBreakInCommand);
+}
+}  // namespace
+
+void TPop3Session::SendCmd(std::string_view cmd) {
+  CheckCommand(cmd);
   std::string line(cmd);
   line += "\r\n";
   stream_.Write(line);
+}
+
+void TPop3Session::QueueCommand(std::string_view cmd) {
+  CheckCommand(cmd);
+  queued_ += cmd;
+  queued_ += "\r\n";
+}
+
+void TPop3Session::Flush() {
+  if (queued_.empty()) return;
+  std::string out;
+  out.swap(queued_);
+  stream_.Write(out);
 }
 
 const TPop3Reply& TPop3Session::GetReply() {
@@ -84,6 +103,7 @@ void TPop3Session::Connect(int connectTimeoutMs) {
     }
     RequireOK("USER " + UserName);
     RequireOK("PASS " + Password);
+    if (AskCapabilities) AskCapa();
   } catch (...) {
     try {
       Disconnect();
@@ -115,8 +135,19 @@ bool TPop3Session::UIDL(TStrings& dest) {
   return true;
 }
 
-bool TPop3Session::RetrieveHeader(int n, TStrings& headerLines) {
-  if (!SendAndCheck("TOP " + std::to_string(n) + " 0")) return false;
+void TPop3Session::AskCapa() {
+  capabilities_.clear();
+  pipelining_ = false;
+  if (!SendAndCheck("CAPA")) return;
+  ReadMultiLine(capabilities_);
+  for (const auto& c : capabilities_) {
+    const std::string word = Trim(std::string_view(c).substr(0, c.find(' ')));
+    if (SameText(word, "PIPELINING")) pipelining_ = true;
+  }
+}
+
+bool TPop3Session::ReadHeaderAnswer(TStrings& headerLines) {
+  if (GetReply().Status != TPop3Reply::rsOK) return false;
   for (;;) {
     std::string line = reader_.ReadLine();
     if (line == ".") return true;
@@ -124,10 +155,20 @@ bool TPop3Session::RetrieveHeader(int n, TStrings& headerLines) {
   }
 }
 
-bool TPop3Session::Retrieve(int n, TStrings& dest) {
-  if (!SendAndCheck("RETR " + std::to_string(n))) return false;
+bool TPop3Session::ReadRetrieveAnswer(TStrings& dest) {
+  if (GetReply().Status != TPop3Reply::rsOK) return false;
   ReadMultiLine(dest);
   return true;
+}
+
+bool TPop3Session::RetrieveHeader(int n, TStrings& headerLines) {
+  SendCmd("TOP " + std::to_string(n) + " 0");
+  return ReadHeaderAnswer(headerLines);
+}
+
+bool TPop3Session::Retrieve(int n, TStrings& dest) {
+  SendCmd("RETR " + std::to_string(n));
+  return ReadRetrieveAnswer(dest);
 }
 
 void TPop3Session::StartTls() { stream_.StartTls(Host, CAFile, ReadTimeout); }

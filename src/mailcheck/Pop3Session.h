@@ -67,12 +67,15 @@ class TPop3Session {
   size_t MaxLineLength = TLineReader::kDefaultMaxLineLength;
   TSecurity Security = secNone;
   std::string CAFile;  // PEM file of CAs trusted besides the system's; may be empty
+  // Ask "CAPA" after the log-in. A refused CAPA only means no capabilities.
+  bool AskCapabilities = false;
 
   // Connects, reads the greeting and logs in with USER and PASS: for secTls
-  // after the TLS handshake, for secStartTls after STLS and the handshake. A
-  // failure of the secure connection, a refused STLS included, is ETlsError
-  // and no USER or PASS has been sent. Any failure disconnects the session
-  // and is then passed on unchanged.
+  // after the TLS handshake, for secStartTls after STLS and the handshake;
+  // then CAPA when AskCapabilities is set. A failure of the secure
+  // connection, a refused STLS included, is ETlsError and no USER or PASS has
+  // been sent. Any failure disconnects the session and is then passed on
+  // unchanged.
   void Connect(int connectTimeoutMs = kConnectTimeoutMs);
 
   // STAT: the message count. An empty reply text counts as 0.
@@ -101,6 +104,20 @@ class TPop3Session {
 
   const TPop3Reply& LastReply() const { return lastReply_; }
 
+  // The CAPA listing of the log-in (empty when not asked or refused), and
+  // whether it announces PIPELINING (RFC 2449).
+  const TStrings& Capabilities() const { return capabilities_; }
+  bool Pipelining() const { return pipelining_; }
+
+  // Pipelined use: commands are collected and go out together on Flush();
+  // their answers are then read in the order the commands were queued.
+  void QueueCommand(std::string_view cmd);
+  void Flush();
+  // The answer to a "TOP n 0" / "RETR n" sent earlier, as RetrieveHeader and
+  // Retrieve read it.
+  bool ReadHeaderAnswer(TStrings& headerLines);
+  bool ReadRetrieveAnswer(TStrings& dest);
+
  private:
   void SendCmd(std::string_view cmd);
   // Reads one reply line; throws ENetFailure for an unrecognised status.
@@ -112,11 +129,15 @@ class TPop3Session {
   void ReadMultiLine(TStrings& dest);
 
   void StartTls();
+  void AskCapa();
 
   TSocket socket_;
   TTlsStream stream_{socket_};
   TLineReader reader_;
   TPop3Reply lastReply_;
+  TStrings capabilities_;
+  bool pipelining_ = false;
+  std::string queued_;  // commands not yet flushed; worker thread only
 };
 
 // The worker's reference to its current session. Creation, release and a

@@ -73,6 +73,11 @@ TScriptedPop3Server& TScriptedPop3Server::Pause(int ms) {
   return *this;
 }
 
+TScriptedPop3Server& TScriptedPop3Server::ExpectSilence(int ms) {
+  steps_.push_back({TStep::skSilence, {}, ms});
+  return *this;
+}
+
 TScriptedPop3Server& TScriptedPop3Server::SendSlowly(std::string raw, size_t chunk, int delayMs) {
   for (size_t i = 0; i < raw.size(); i += chunk) Pause(delayMs).Send(raw.substr(i, chunk));
   return *this;
@@ -90,6 +95,11 @@ TScriptedPop3Server& TScriptedPop3Server::StartTls(std::string certFile, std::st
 
 TScriptedPop3Server& TScriptedPop3Server::HalfClose() {
   steps_.push_back({TStep::skHalfClose});
+  return *this;
+}
+
+TScriptedPop3Server& TScriptedPop3Server::Capabilities(std::vector<std::string> lines) {
+  capabilities_ = std::move(lines);
   return *this;
 }
 
@@ -252,7 +262,16 @@ bool TScriptedPop3Server::PlayStep(int conn, const TStep& step) {
       return true;
     case TStep::skExpect: {
       std::string line;
-      if (!ReadLine(conn, line, ExpectTimeoutMs)) {
+      bool got;
+      while ((got = ReadLine(conn, line, ExpectTimeoutMs)) && line == "CAPA" && step.Text != "CAPA") {
+        std::string listing = "+OK\r\n";
+        for (const auto& c : capabilities_) listing += c + "\r\n";
+        if (!SendAll(conn, listing + ".\r\n")) {
+          AddError("send failed for CAPA");
+          return false;
+        }
+      }
+      if (!got) {
         AddError("expected \"" + step.Text + "\", got nothing");
         return false;
       }
@@ -264,6 +283,12 @@ bool TScriptedPop3Server::PlayStep(int conn, const TStep& step) {
     }
     case TStep::skPause:
       return Sleep(step.Ms);
+    case TStep::skSilence: {
+      std::string line;
+      if (!ReadLine(conn, line, step.Ms)) return true;
+      AddError("expected silence, got \"" + line + "\"");
+      return false;
+    }
     case TStep::skClose:
       return false;
     case TStep::skHalfClose:

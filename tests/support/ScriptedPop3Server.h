@@ -42,6 +42,9 @@ class TScriptedPop3Server {
   // or none within ExpectTimeoutMs is recorded in Errors() and ends the script.
   TScriptedPop3Server& Expect(std::string command);
   TScriptedPop3Server& Pause(int ms);
+  // For ms the client must send nothing (a command sent ahead of its turn is
+  // recorded in Errors() and ends the script).
+  TScriptedPop3Server& ExpectSilence(int ms);
   // raw in pieces of `chunk` bytes with a pause of delayMs before each.
   TScriptedPop3Server& SendSlowly(std::string raw, size_t chunk, int delayMs);
   // Ends the connection at once (the client sees the end of the stream).
@@ -52,6 +55,11 @@ class TScriptedPop3Server {
   TScriptedPop3Server& StartTls(std::string certFile, std::string keyFile);
   // Stops sending (the client sees the end of the stream) but goes on reading.
   TScriptedPop3Server& HalfClose();
+  // A "CAPA" that comes where the script expects another command is answered
+  // with this listing (by default TOP, UIDL and USER: no PIPELINING) and the
+  // script goes on waiting for its command. A script that expects "CAPA"
+  // answers it itself.
+  TScriptedPop3Server& Capabilities(std::vector<std::string> lines);
   // The usual greeting and a USER/PASS log-in accepted.
   TScriptedPop3Server& Login(const std::string& user = "user", const std::string& pass = "pass");
 
@@ -70,7 +78,7 @@ class TScriptedPop3Server {
 
  private:
   struct TStep {
-    enum TKind { skSend, skExpect, skPause, skClose, skHalfClose, skStartTls } Kind;
+    enum TKind { skSend, skExpect, skPause, skSilence, skClose, skHalfClose, skStartTls } Kind;
     std::string Text;
     int Ms = 0;
     std::string Key;  // skStartTls: Text is the certificate file
@@ -97,6 +105,7 @@ class TScriptedPop3Server {
   int port_ = 0;
   int wakeRead_ = -1, wakeWrite_ = -1;
   std::vector<TStep> steps_;
+  std::vector<std::string> capabilities_{"TOP", "UIDL", "USER"};
   std::string pending_;  // received bytes not yet a whole line
   ::ssl_ctx_st* sslCtx_ = nullptr;  // server thread only
   ::ssl_st* ssl_ = nullptr;
