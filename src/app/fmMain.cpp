@@ -341,20 +341,6 @@ void TFormMain::customEvent(QEvent* e) {
   }
 }
 
-TTaskData TFormMain::TaskOf(const TMailAccount& a, int index) {
-  TTaskData t;
-  t.ID = index;
-  t.Account = a.Name;
-  t.Server = a.Host;
-  t.Port = a.Port;
-  t.Username = a.UserName;
-  t.Password = a.Password;
-  t.Security = a.Security;
-  t.LeaveCopyOnServer = true;
-  t.State = tsUnProcess;
-  return t;
-}
-
 void TFormMain::btnCheckClick() {
   if (btnCheck->text() != QLatin1String(kCheckMail)) {
     EndCheckThread();
@@ -370,7 +356,7 @@ void TFormMain::btnCheckClick() {
     ClearList(FTaskList);
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i) {
       try {
-        FTaskList.Add(std::make_unique<TTaskData>(TaskOf(*AppOption->AccountList[i], static_cast<int>(i))));
+        FTaskList.Add(std::make_unique<TTaskData>(TaskOfAccount(*AppOption->AccountList[i], static_cast<int>(i))));
       } catch (...) {
       }
     }
@@ -386,7 +372,7 @@ void TFormMain::OnMailAccountClick(int index) {
     ClearList(FTaskList);
     if (index >= 0 && static_cast<size_t>(index) < AppOption->AccountList.size()) {
       try {
-        FTaskList.Add(std::make_unique<TTaskData>(TaskOf(*AppOption->AccountList[static_cast<size_t>(index)], index)));
+        FTaskList.Add(std::make_unique<TTaskData>(TaskOfAccount(*AppOption->AccountList[static_cast<size_t>(index)], index)));
       } catch (...) {
       }
     }

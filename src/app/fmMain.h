@@ -155,7 +155,6 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void changeEvent(QEvent* e) override;
 
  private:
-  static TTaskData TaskOf(const TMailAccount& a, int index);
   void FormActivate();
   void ReleaseFinishedWorker();
   bool FClosing = false;

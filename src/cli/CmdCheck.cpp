@@ -132,18 +132,6 @@ TTaskData ParseAccountArg(const std::string& arg, int32_t id) {
   return t;
 }
 
-TTaskData TaskOf(const TMailAccount& a, int32_t id) {
-  TTaskData t;
-  t.ID = id;
-  t.Account = a.Name;
-  t.Server = a.Host;
-  t.Port = a.Port;
-  t.Username = a.UserName;
-  t.Password = a.Password;
-  t.Security = a.Security;
-  return t;
-}
-
 const char* ProgressName(intptr_t w) {
   switch (w) {
     case rmsBegin: return "rmsBegin";
@@ -208,7 +196,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   std::vector<TTaskData> tasks = adhoc;
   if (adhoc.empty())
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i)
-      tasks.push_back(TaskOf(*AppOption->AccountList[i], static_cast<int32_t>(i)));
+      tasks.push_back(TaskOfAccount(*AppOption->AccountList[i], static_cast<int32_t>(i)));
 
   auto gear = hasPlugins ? std::make_unique<TParseGear>(pluginDir) : std::make_unique<TParseGear>();
   TTaskList taskList;

@@ -146,6 +146,20 @@ class TRequestPipe {
 
 }  // namespace
 
+TTaskData TaskOfAccount(const TMailAccount& a, int32_t id) {
+  TTaskData t;
+  t.ID = id;
+  t.Account = a.Name;
+  t.Server = a.Host;
+  t.Port = a.Port;
+  t.Username = a.UserName;
+  t.Password = a.Password;
+  t.Security = a.Security;
+  t.LeaveCopyOnServer = true;  // never acted upon: mail is only read
+  t.State = tsUnProcess;
+  return t;
+}
+
 const char* LogTypeName(TLogType t) {
   static const char* const kNames[] = {
       "ltReady", "ltConnecting", "ltConnected", "ltChecking", "ltChecked", "ltDeleting", "ltDeleted",

@@ -56,6 +56,9 @@ struct TTaskData {
 };
 using PTaskData = TTaskData*;
 
+// The task for one configured account; id is its index in the account list.
+TTaskData TaskOfAccount(const TMailAccount& a, int32_t id);
+
 enum TLogType : uint8_t {
   ltReady, ltConnecting, ltConnected, ltChecking, ltChecked, ltDeleting, ltDeleted, ltReceiving, ltReceived,
   ltProcessing, ltQuit, ltSingleTaskBegin, ltSingleTaskFinished, ltSingleTaskFailed, ltAllTaskFinished,
