@@ -3,7 +3,12 @@
 // account points at it. Runs until its standard input closes or it is
 // interrupted; then the server stops and nothing of it is left.
 //
-//   quenbell-demo CONFIG_DIR     prints "port N" and "ready" when serving
+//   quenbell-demo [--min-to-tray] [--no-check-when-opening] [--mail-program CMD] CONFIG_DIR
+//                                prints "port N" and "ready" when serving
+//
+// The options change the stored settings for start-up measurements: start
+// hidden in the tray, no check at start-up (an idle program), and a stored
+// mail program (without one the program asks the desktop for its default).
 
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -41,10 +47,21 @@ const char* const kOrdinary[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: quenbell-demo CONFIG_DIR\n");
+  bool minToTray = false, checkWhenOpening = true;
+  std::string mailProgram;
+  int arg = 1;
+  for (; arg < argc - 1; ++arg) {
+    if (std::strcmp(argv[arg], "--min-to-tray") == 0) minToTray = true;
+    else if (std::strcmp(argv[arg], "--no-check-when-opening") == 0) checkWhenOpening = false;
+    else if (std::strcmp(argv[arg], "--mail-program") == 0 && arg + 2 < argc) mailProgram = argv[++arg];
+    else break;
+  }
+  if (arg != argc - 1 || argv[arg][0] == '-') {
+    std::fprintf(stderr,
+                 "usage: quenbell-demo [--min-to-tray] [--no-check-when-opening] [--mail-program CMD] CONFIG_DIR\n");
     return 2;
   }
+  const char* configDir = argv[arg];
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGHUP, OnSignal);
@@ -58,13 +75,14 @@ int main(int argc, char** argv) {
     dove.AddMessage("demo", qnb::test::MakePayNimbusMail(234 + seq++));
     dove.Start();
 
-    setenv("XDG_CONFIG_HOME", argv[1], 1);
+    setenv("XDG_CONFIG_HOME", configDir, 1);
     qnb::TOptions o;
     o.bAutoRun = false;
-    o.bMinToTray = false;
-    o.bCheckPaymentWhenOpening = true;
+    o.bMinToTray = minToTray;
+    o.bCheckPaymentWhenOpening = checkWhenOpening;
     o.bCheckPaymentOnSchedule = true;
     o.iCheckPaymentTime = 10;
+    o.sMailProgram = mailProgram;
     o.AccountList.push_back(std::make_unique<qnb::TMailAccount>(
         qnb::TMailAccount{"Demo shop", dove.Host(), std::to_string(dove.Port()), "demo", "demo", true}));
     o.StoreOptions();
