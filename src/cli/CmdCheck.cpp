@@ -9,7 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <ostream>
-#include <tuple>
+#include <unordered_map>
 
 #include "cli/Cli.h"
 #include "cli/Json.h"
@@ -141,25 +141,31 @@ const char* ProgressName(intptr_t w) {
   }
 }
 
-// Prints each order of the list once per process, in list order.
+// Prints each order of the list once per process, in list order. Orders join
+// the list only at its end and every call prints all that joined, so the
+// unprinted ones are the entries after the last printed one: the walk back
+// from the end costs only the new orders.
 class TOrderPrinter {
  public:
   void PrintNew(TOrderList& orders, std::ostream& out) {
     auto list = orders.Lock();
-    for (const auto& o : *list) {
-      // The address alone could be reused after a prune; the key makes sure.
-      auto key = std::make_tuple(static_cast<const void*>(o.get()), o->OrderID.str(), o->UID, o->FromAccount);
-      bool seen = false;
-      for (const auto& k : printed_) seen = seen || k == key;
-      if (seen) continue;
-      printed_.push_back(key);
-      out << TJsonObject().Raw("order", OrderJson(*o)).Text() << "\n";
+    size_t first = list->size();
+    while (first > 0 && !Printed(*(*list)[first - 1])) --first;
+    for (size_t i = first; i < list->size(); ++i) {
+      const TOrderData& o = *(*list)[i];
+      printed_[&o] = o.OrderID.str();
+      out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
     }
     out.flush();
   }
 
  private:
-  std::vector<std::tuple<const void*, std::string, std::string, std::string>> printed_;
+  // An address can be reused after a prune; the order ID tells them apart.
+  bool Printed(const TOrderData& o) const {
+    auto it = printed_.find(&o);
+    return it != printed_.end() && it->second == o.OrderID.str();
+  }
+  std::unordered_map<const TOrderData*, std::string> printed_;
 };
 
 }  // namespace
