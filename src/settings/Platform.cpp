@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -111,7 +113,9 @@ std::string ExecutableDir() {
   return p.empty() ? fs::current_path().string() : fs::path(p).parent_path().string();
 }
 
-std::string DefaultMailCommand() {
+namespace {
+
+std::string LookUpDefaultMailCommand() {
   QProcess proc;
   proc.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
                                           QStringLiteral("x-scheme-handler/mailto")});
@@ -130,6 +134,23 @@ std::string DefaultMailCommand() {
     if (fs::is_regular_file(file, ec)) return StripFieldCodes(ReadExec(file));
   }
   return {};
+}
+
+}  // namespace
+
+std::string DefaultMailCommand() {
+  // xdg-mime is a shell script that takes about half a second; its answer is
+  // kept for the process, per set of variables that decide it.
+  static std::mutex mutex;
+  static std::map<std::string, std::string> cache;
+  std::string key;
+  for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS",
+                        "XDG_CURRENT_DESKTOP", "PATH"})
+    key += EnvOr(v, "") + '\n';
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.emplace(key, LookUpDefaultMailCommand()).first;
+  return it->second;
 }
 
 std::string AutoStartFilePath() { return ConfigHome() + "/autostart/quenbell.desktop"; }
