@@ -122,7 +122,14 @@ void TTlsStream::FreeTls() noexcept {
 void TTlsStream::Fail(int kind, int err, const char* during) {
   // Our own Close() also ends in failed calls; that is no TLS failure.
   if (socket_.Closed()) throw ENetFailure(kNotConnected);
-  if (kind == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && err != 0) throw ESocketError(err, SocketErrorMessage(err));
+  if (kind == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && err != 0) {
+    // A server that drops the connection before the handshake is done (a reset
+    // when our hello was still unread) fails the secure connection.
+    if (mode_.load() == tmHandshake)
+      throw ETlsError(std::string("the server closed the connection during the ") + during + " (" +
+                      SocketErrorMessage(err) + ")");
+    throw ESocketError(err, SocketErrorMessage(err));
+  }
   if (mode_.load() == tmHandshake) {
     const long verify = SSL_get_verify_result(ssl_);
     if (verify != X509_V_OK)
