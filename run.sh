@@ -10,11 +10,18 @@ cd "$(dirname "$0")"
 has_display() { [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/quenbell ]; }
 
 if [ "${1:-}" != "--demo" ]; then
-  if [ -x build/quenbell ]; then
+  if has_display; then
     exec build/quenbell "$@"
   fi
-  echo "The desktop program is not built here; its command-line companion is build/quenbell-cli:"
+  cat <<'MSG'
+No display found: Quenbell is a desktop program and needs a graphical session (or Xvfb).
+  ./run.sh --demo     runs a check of a demo mailbox here and prints the payments it finds
+  build/quenbell-cli  the command-line companion (same core), for example:
+MSG
   build/quenbell-cli --help
+  echo
+  echo "Your stored options and accounts (build/quenbell-cli config):"
+  build/quenbell-cli config || true
   exit 0
 fi
 
