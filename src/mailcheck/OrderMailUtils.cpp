@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/MailMessage.h"
+#include "mailcheck/Pop3Source.h"
 #include "mailcheck/Socket.h"
 
 namespace qnb {
@@ -32,10 +33,12 @@ int PortNumber(const std::string& text) {
   return v;
 }
 
-// The header and whole-message requests of one message loop. Commands are
-// queued ahead and go out in batches; answers come back in command order, so
+}  // namespace
+
+// The header and whole-message requests of one message loop. Requests are
+// queued ahead and go out in batches; answers come back in request order, so
 // the answers to requests sent before the one wanted are read and held until
-// their message's turn. With a window of 1 every command waits for the
+// their message's turn. With a window of 1 every request waits for the
 // answer to the one before, exactly as without pipelining, and nothing is
 // ever read ahead.
 class TRequestPipe {
@@ -45,11 +48,11 @@ class TRequestPipe {
     TStrings lines;
   };
 
-  TRequestPipe(TPop3Session& session, size_t window, size_t maxBytes)
-      : session_(session), window_(window < 1 ? 1 : window), maxBytes_(maxBytes) {}
+  TRequestPipe(TMailSource& source, size_t window, size_t maxBytes)
+      : source_(source), window_(window < 1 ? 1 : window), maxBytes_(maxBytes) {}
 
   size_t Window() const { return window_; }
-  void Flush() { session_.Flush(); }
+  void Flush() { source_.Flush(); }
   size_t InFlight() const { return inFlight_.size(); }
 
   // Room for one more read-ahead request; an empty pipe always has room.
@@ -82,9 +85,7 @@ class TRequestPipe {
   }
 
   void Send(bool whole, int n) {
-    std::string cmd = whole ? "RETR " + std::to_string(n) : "TOP " + std::to_string(n) + " 0";
-    session_.QueueCommand(cmd);
-    const size_t size = cmd.size() + 2;
+    const size_t size = source_.QueueRequest(whole, n);
     inFlight_.push_back({whole, n, size});
     bytes_ += size;
     commandBytes_ += size;
@@ -93,7 +94,7 @@ class TRequestPipe {
   // The answer to the request (whole, n) sent earlier. A failure to read it,
   // or one before it, is passed on; the pipe is of no use afterwards.
   TAnswer Take(bool whole, int n) {
-    session_.Flush();
+    source_.Flush();
     for (auto it = held_.begin(); it != held_.end(); ++it) {
       if (it->whole != whole || it->n != n) continue;
       TAnswer a = std::move(it->answer);
@@ -105,8 +106,7 @@ class TRequestPipe {
       if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
       const TRequest r = inFlight_.front();
       THeld h{r.whole, r.n, 0, false, {}};
-      h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines)
-                            : session_.ReadHeaderAnswer(h.answer.lines);
+      h.answer.ok = source_.ReadAnswer(r.whole, r.n, h.answer.lines);
       inFlight_.pop_front();
       bytes_ -= r.commandBytes;
       commandBytes_ -= r.commandBytes;
@@ -135,7 +135,7 @@ class TRequestPipe {
     TAnswer answer;
   };
 
-  TPop3Session& session_;
+  TMailSource& source_;
   size_t window_;
   size_t maxBytes_;
   size_t bytes_ = 0;         // commands in flight and answers held
@@ -143,8 +143,6 @@ class TRequestPipe {
   std::deque<TRequest> inFlight_;
   std::deque<THeld> held_;
 };
-
-}  // namespace
 
 TTaskData TaskOfAccount(const TMailAccount& a, int32_t id) {
   TTaskData t;
@@ -194,7 +192,7 @@ void TGetMailThd::Stop() {
       FTerminated = true;
     }
     try {
-      FPOP3.Disconnect();
+      FSource.Disconnect();
     } catch (...) {
       // QUIT could not be sent; the connection is closed all the same.
     }
@@ -216,8 +214,7 @@ void TGetMailThd::Execute() {
         std::lock_guard<std::mutex> lock(FCurTaskMutex);
         t = FCurTask;
       }
-      GetOrderMail(t.Account, t.Server, t.Port, t.Username, t.Password, t.SecureLogin, t.LeaveCopyOnServer,
-                   t.Security);
+      GetOrderMail(t);
     }
   } catch (...) {
     // The account's clean-up has run; the run ends here.
@@ -289,272 +286,297 @@ bool TGetMailThd::IsMailRetrieved(const std::string& mUid) const {
 
 void TGetMailThd::DisconnectQuietly() {
   try {
-    if (TPop3Session* s = FPOP3.Get(); s && s->Connected()) s->Disconnect();
+    if (TMailSource* s = FSource.Get(); s && s->Connected()) s->Disconnect();
   } catch (...) {
   }
 }
 
-void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& sServer,
-                               const std::string& sPort, const std::string& sUsername,
-                               const std::string& sPassword, bool /*bSecureLogin*/,
-                               bool /*bLeaveCopyOnServer*/, TSecurity aSecurity) {
-  int OrderCount = 0;
-  TStrings UIDsOnServer, UID4Saving;
-  bool bNeedUpdateUID = false;
+std::unique_ptr<TMailSource> TGetMailThd::MakeSource(const TTaskData& t) const {
+  auto pop3 = std::make_unique<TPop3Source>();
+  TPop3Session& s = pop3->Session();
+  s.ReadTimeout = ReadTimeoutMs;
+  s.Security = t.Security;
+  s.CAFile = CAFile;
+  s.AskCapabilities = PipelineWindow > 0;
+  s.Host = t.Server.str();
+  s.Port = PortNumber(t.Port.str());
+  s.UserName = t.Username.str();
+  s.Password = t.Password.str();
+  return pop3;
+}
 
-  TPop3Session& pop3 = FPOP3.Create();
-  pop3.ReadTimeout = ReadTimeoutMs;
-  pop3.Security = aSecurity;
-  pop3.CAFile = CAFile;
-  pop3.AskCapabilities = PipelineWindow > 0;
+bool TGetMailThd::ConnectStep(TAccountCheck& c) {
+  const std::string& server = c.server;
+  StatusChangeNotify(ltConnecting, "Connecting", "Connecting");
+  const std::string connectError =
+      Fmt("Can not connect the mail host \"%s\". Please check your network status.", server.c_str());
+  if (PortNumber(c.task.Port.str()) == 0) {
+    // A port that is no number cannot be reached, like a host that is down.
+    StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
+    return false;
+  }
+  try {
+    c.source.Connect(ConnectTimeoutMs);
+  } catch (const ETlsError& e) {
+    // Nothing of the log-in has been sent.
+    StatusChangeNotify(ltSingleTaskFailed, "TLS Error",
+                       Fmt("Secure connection to \"%s\" failed: %s", server.c_str(), e.what()));
+    DisconnectQuietly();
+    return false;
+  } catch (const EPop3ReplyError& e) {
+    LoginFailed(c, e.what());
+    return false;
+  } catch (const ELoginRefused& e) {
+    LoginFailed(c, e.what());
+    return false;
+  } catch (const ESocketError&) {
+    StatusChangeNotify(ltSingleTaskFailed, "Can not connect host.",
+                       Fmt("Can not connect the mail host \"%s\".", server.c_str()));
+    DisconnectQuietly();
+    return false;
+  } catch (const std::exception&) {
+    StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
+    DisconnectQuietly();
+    return false;
+  }
+  StatusChangeNotify(ltConnected, "Connected", Fmt("\"%s\" has been connected successfully", server.c_str()));
+  return true;
+}
 
-  // Everything up to the clean-up; returns to leave the check.
-  auto check = [&] {
-    StatusChangeNotify(ltSingleTaskBegin, "Begin",
-                       Fmt("Begin to execute task \"Check for new payments on %s\"", sServer.c_str()));
-    const int port = PortNumber(sPort);
-    pop3.Host = sServer;
-    pop3.Port = port;
-    pop3.UserName = sUsername;
-    pop3.Password = sPassword;
-    StatusChangeNotify(ltConnecting, "Connecting", "Connecting");
+void TGetMailThd::LoginFailed(TAccountCheck& c, const char* said) {
+  StatusChangeNotify(ltSingleTaskFailed, "Login Failed",
+                     Fmt("Login failed of account \"%s\"! Please check your username or password.\r\nError: %s",
+                         c.task.Account.c_str(), said));
+  DisconnectQuietly();
+}
 
-    const std::string connectError =
-        Fmt("Can not connect the mail host \"%s\". Please check your network status.", sServer.c_str());
-    if (port == 0) {
-      // A port that is no number cannot be reached, like a host that is down.
-      StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
-      return;
-    }
+bool TGetMailThd::CountStep(TAccountCheck& c) {
+  try {
+    c.msgCount = c.source.CheckMessages();
+  } catch (const std::exception&) {
+    StatusChangeNotify(ltSingleTaskFailed, "Check Messages Error",
+                       Fmt("Check messages failed on \"%s\"", c.server.c_str()));
+    DisconnectQuietly();
+    return false;
+  }
+  if (FTerminated) return false;
+  if (c.msgCount <= 0) {
+    StatusChangeNotify(ltSingleTaskFinished, "Checked", Fmt("No new messages on \"%s\"", c.server.c_str()));
+    return false;
+  }
+  StatusChangeNotify(ltChecking, "Find", Fmt("%d mail(s) on \"%s\"", c.msgCount, c.server.c_str()));
+  return true;
+}
+
+bool TGetMailThd::ListStep(TAccountCheck& c) {
+  bool listed;
+  try {
+    listed = c.source.List(c.uidsOnServer);
+  } catch (const std::exception&) {
+    StatusChangeNotify(ltSingleTaskFailed, "UIDL Error", "UIDL failed");
+    DisconnectQuietly();
+    return false;
+  }
+  if (!listed) {
+    StatusChangeNotify(ltSingleTaskFailed, "UIDL", "UIDL failed");
+    DisconnectQuietly();
+    return false;
+  }
+  if (c.uidsOnServer.size() < static_cast<size_t>(c.msgCount)) {
+    // Without a line per message the memory cannot be kept: a listing failure.
+    StatusChangeNotify(ltSingleTaskFailed, "UIDL Error", "UIDL failed");
+    DisconnectQuietly();
+    return false;
+  }
+  StatusChangeNotify(ltChecking, "UIDL", "UIDL successfully");
+  if (FTerminated) return false;
+  SyncOrderList(c.uidsOnServer);
+  return true;
+}
+
+TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
+  const std::string& server = c.server;
+  const std::string uid = getUid(c.uidsOnServer[static_cast<size_t>(n - 1)]);
+  const std::string checking = Fmt("Checking %d message on \"%s\"", n, server.c_str());
+  StatusChangeNotify(ltChecking, "Checking", checking);
+  if (c.retrieved[static_cast<size_t>(n - 1)]) {
+    StatusChangeNotify(ltChecking, "Checking", Fmt("%d message has been retrieved before", n));
+    c.uid4Saving.push_back(uid);
+    return stNext;
+  }
+  ++c.unReceivedSeen;
+  Post(WM_ORDWATCH_PROGRESS, rmsWork, c.unReceivedSeen);
+
+  // Headers read ahead are judged now, so that the whole mails the
+  // analyzers will want are already on their way when their turn comes.
+  // Only a guess: each message is judged again in its turn, so the host
+  // keeps the claim of its last IsOrderMail for GetOrderData as always.
+  pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
+    if (!pipe.HasRoomForGuess()) return;
+    bool guess = false;
     try {
-      pop3.Connect(ConnectTimeoutMs);
-    } catch (const ETlsError& e) {
-      // Nothing of the log-in has been sent.
-      StatusChangeNotify(ltSingleTaskFailed, "TLS Error",
-                         Fmt("Secure connection to \"%s\" failed: %s", sServer.c_str(), e.what()));
-      DisconnectQuietly();
-      return;
-    } catch (const EPop3ReplyError& e) {
-      StatusChangeNotify(ltSingleTaskFailed, "Login Failed",
-                         Fmt("Login failed of account \"%s\"! Please check your username or password.\r\nError: %s",
-                             sAccount.c_str(), e.what()));
-      DisconnectQuietly();
-      return;
-    } catch (const ESocketError&) {
-      StatusChangeNotify(ltSingleTaskFailed, "Can not connect host.",
-                         Fmt("Can not connect the mail host \"%s\".", sServer.c_str()));
-      DisconnectQuietly();
-      return;
-    } catch (const std::exception&) {
-      StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
-      DisconnectQuietly();
-      return;
-    }
-    StatusChangeNotify(ltConnected, "Connected", Fmt("\"%s\" has been connected successfully", sServer.c_str()));
-    if (FTerminated) return;
-
-    int MsgCount;
-    try {
-      MsgCount = pop3.CheckMessages();
-    } catch (const std::exception&) {
-      StatusChangeNotify(ltSingleTaskFailed, "Check Messages Error",
-                         Fmt("Check messages failed on \"%s\"", sServer.c_str()));
-      DisconnectQuietly();
-      return;
-    }
-    if (FTerminated) return;
-    if (MsgCount <= 0) {
-      StatusChangeNotify(ltSingleTaskFinished, "Checked", Fmt("No new messages on \"%s\"", sServer.c_str()));
-      return;
-    }
-    StatusChangeNotify(ltChecking, "Find", Fmt("%d mail(s) on \"%s\"", MsgCount, sServer.c_str()));
-
-    bool listed;
-    try {
-      listed = pop3.UIDL(UIDsOnServer);
-    } catch (const std::exception&) {
-      StatusChangeNotify(ltSingleTaskFailed, "UIDL Error", "UIDL failed");
-      DisconnectQuietly();
-      return;
-    }
-    if (!listed) {
-      StatusChangeNotify(ltSingleTaskFailed, "UIDL", "UIDL failed");
-      DisconnectQuietly();
-      return;
-    }
-    if (UIDsOnServer.size() < static_cast<size_t>(MsgCount)) {
-      // Without a line per message the memory cannot be kept: a listing failure.
-      StatusChangeNotify(ltSingleTaskFailed, "UIDL Error", "UIDL failed");
-      DisconnectQuietly();
-      return;
-    }
-    StatusChangeNotify(ltChecking, "UIDL", "UIDL successfully");
-    if (FTerminated) return;
-    SyncOrderList(UIDsOnServer);
-
-    // The message loop; "Congratulating" closes it however it is left.
-    auto loop = [&] {
-      // The memory does not change during the loop: ask it once per message.
-      std::vector<char> retrieved(static_cast<size_t>(MsgCount));
-      int unReceived = 0;
-      for (int i = 1; i <= MsgCount; ++i) {
-        retrieved[static_cast<size_t>(i - 1)] = IsMailRetrieved(UIDsOnServer[static_cast<size_t>(i - 1)]);
-        if (!retrieved[static_cast<size_t>(i - 1)]) ++unReceived;
-      }
-      int iUnReceived = 0;
-      Post(WM_ORDWATCH_PROGRESS, rmsBegin, unReceived);
-
-      const bool pipelined = PipelineWindow > 0 && pop3.Pipelining();
-      TRequestPipe pipe(pop3, pipelined ? static_cast<size_t>(PipelineWindow) : 1, PipelineBytes);
-      // Top the window up in batches, not one command per answer.
-      const size_t batch = std::max<size_t>(1, pipe.Window() / 8);
-      int nextHeader = 1;  // the next message whose header is not yet asked for
-      auto refill = [&] {
-        if (pipe.InFlight() + batch > pipe.Window()) return;
-        bool sent = false;
-        for (; nextHeader <= MsgCount && pipe.HasRoom(); ++nextHeader) {
-          if (retrieved[static_cast<size_t>(nextHeader - 1)]) continue;
-          pipe.Send(false, nextHeader);
-          sent = true;
-        }
-        if (sent) pipe.Flush();
-      };
-
-      for (int n = 1; n <= MsgCount; ++n) {
-        const std::string& line = UIDsOnServer[static_cast<size_t>(n - 1)];
-        const std::string checking = Fmt("Checking %d message on \"%s\"", n, sServer.c_str());
-        StatusChangeNotify(ltChecking, "Checking", checking);
-        if (retrieved[static_cast<size_t>(n - 1)]) {
-          StatusChangeNotify(ltChecking, "Checking", Fmt("%d message has been retrieved before", n));
-          UID4Saving.push_back(getUid(line));
-          continue;
-        }
-        ++iUnReceived;
-        Post(WM_ORDWATCH_PROGRESS, rmsWork, iUnReceived);
-
-        // Headers read ahead are judged now, so that the whole mails the
-        // analyzers will want are already on their way when their turn comes.
-        // Only a guess: each message is judged again in its turn, so the host
-        // keeps the claim of its last IsOrderMail for GetOrderData as always.
-        pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
-          if (!pipe.HasRoomForGuess()) return;
-          bool guess = false;
-          try {
-            TMailMessage ahead;
-            for (const auto& l : lines) ahead.AddRawHeaderLine(l);
-            ahead.ParseHeaders();
-            guess = FParseGear.IsOrderMail(ahead.Headers());
-          } catch (...) {
-          }
-          if (guess) pipe.Send(true, k);
-        });
-
-        TMailMessage AMsg;
-        bool gotHeader;
-        try {
-          refill();
-          TRequestPipe::TAnswer header = pipe.Take(false, n);
-          gotHeader = header.ok;
-          if (gotHeader) {
-            for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
-            AMsg.ParseHeaders();
-          }
-        } catch (const std::exception&) {
-          DisconnectQuietly();
-          return;
-        }
-        if (!gotHeader) {
-          StatusChangeNotify(ltHeaderError, "Retrieve Header Failed",
-                             Fmt("Retrieve header failed on \"%s\"", sServer.c_str()));
-          continue;
-        }
-        StatusChangeNotify(ltChecking, "Checking", checking);
-        if (FTerminated) return;
-
-        bool claimed = false;
-        try {
-          claimed = FParseGear.IsOrderMail(AMsg.Headers());
-        } catch (...) {
-          // The host's own failure: nobody claims the mail.
-        }
-        if (!claimed) {
-          // A guess that the analyzers do not confirm: its answer is not used.
-          try {
-            if (pipe.Pending(true, n)) pipe.Take(true, n);
-          } catch (const std::exception&) {
-            DisconnectQuietly();
-            return;
-          }
-          StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
-          UID4Saving.push_back(getUid(line));
-          continue;
-        }
-        StatusChangeNotify(ltReceiving, "Verifying", Fmt("Verifying %d message", n));
-
-        TStrings MailSource;
-        bool gotMail;
-        try {
-          if (!pipe.Pending(true, n)) pipe.Send(true, n);
-          refill();
-          TRequestPipe::TAnswer whole = pipe.Take(true, n);
-          gotMail = whole.ok;
-          MailSource = std::move(whole.lines);
-        } catch (const std::exception&) {
-          DisconnectQuietly();
-          return;
-        }
-        if (!gotMail) {
-          StatusChangeNotify(ltReceiveError, "Receiving Failed",
-                             Fmt("Retrieving %d message failed on \"%s\"", n, sServer.c_str()));
-          continue;
-        }
-        StatusChangeNotify(ltReceived, "Retrieved",
-                           Fmt("Retrieved %d  message successfully on '%s'", n, sServer.c_str()));
-        if (FTerminated) return;
-        StatusChangeNotify(ltProcessing, "Processing", Fmt("Processing %d message", n));
-
-        int iR = R_ERROR;
-        try {
-          TMsgType TempMsg;
-          TempMsg.Assign(MailSource);
-          TempMsg.SetUID(getUid(line));
-          iR = DealOrder(TempMsg);
-        } catch (...) {
-          // A mail that cannot be read is no order; it is remembered like one
-          // that no analyzer could parse.
-        }
-        if (iR == R_NEW_ORDER) ++OrderCount;
-        UID4Saving.push_back(getUid(line));
-      }
-      bNeedUpdateUID = true;
-      Post(WM_ORDWATCH_PROGRESS, rmsEnd, 0);
-    };
-    try {
-      loop();
+      TMailMessage ahead;
+      for (const auto& l : lines) ahead.AddRawHeaderLine(l);
+      ahead.ParseHeaders();
+      guess = FParseGear.IsOrderMail(ahead.Headers());
     } catch (...) {
-      StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
-                         Fmt("%d new payments received on \"%s\"", OrderCount, sServer.c_str()));
-      throw;
     }
-    StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
-                       Fmt("%d new payments received on \"%s\"", OrderCount, sServer.c_str()));
+    if (guess) pipe.Send(true, k);
+  });
+
+  TMailMessage AMsg;
+  bool gotHeader;
+  try {
+    c.refill();
+    TRequestPipe::TAnswer header = pipe.Take(false, n);
+    gotHeader = header.ok;
+    if (gotHeader) {
+      for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
+      AMsg.ParseHeaders();
+    }
+  } catch (const std::exception&) {
+    DisconnectQuietly();
+    return stLeave;
+  }
+  if (!gotHeader) {
+    StatusChangeNotify(ltHeaderError, "Retrieve Header Failed",
+                       Fmt("Retrieve header failed on \"%s\"", server.c_str()));
+    return stNext;
+  }
+  StatusChangeNotify(ltChecking, "Checking", checking);
+  if (FTerminated) return stLeave;
+
+  bool claimed = false;
+  try {
+    claimed = FParseGear.IsOrderMail(AMsg.Headers());
+  } catch (...) {
+    // The host's own failure: nobody claims the mail.
+  }
+  if (!claimed) {
+    // A guess that the analyzers do not confirm: its answer is not used.
+    try {
+      if (pipe.Pending(true, n)) pipe.Take(true, n);
+    } catch (const std::exception&) {
+      DisconnectQuietly();
+      return stLeave;
+    }
+    StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
+    c.uid4Saving.push_back(uid);
+    return stNext;
+  }
+  StatusChangeNotify(ltReceiving, "Verifying", Fmt("Verifying %d message", n));
+
+  TStrings MailSource;
+  bool gotMail;
+  try {
+    if (!pipe.Pending(true, n)) pipe.Send(true, n);
+    c.refill();
+    TRequestPipe::TAnswer whole = pipe.Take(true, n);
+    gotMail = whole.ok;
+    MailSource = std::move(whole.lines);
+  } catch (const std::exception&) {
+    DisconnectQuietly();
+    return stLeave;
+  }
+  if (!gotMail) {
+    StatusChangeNotify(ltReceiveError, "Receiving Failed",
+                       Fmt("Retrieving %d message failed on \"%s\"", n, server.c_str()));
+    return stNext;
+  }
+  StatusChangeNotify(ltReceived, "Retrieved", Fmt("Retrieved %d  message successfully on '%s'", n, server.c_str()));
+  if (FTerminated) return stLeave;
+  ProcessStep(c, n, MailSource, uid);
+  return stNext;
+}
+
+void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid) {
+  StatusChangeNotify(ltProcessing, "Processing", Fmt("Processing %d message", n));
+  int iR = R_ERROR;
+  try {
+    TMsgType TempMsg;
+    TempMsg.Assign(mail);
+    TempMsg.SetUID(uid);
+    iR = DealOrder(TempMsg);
+  } catch (...) {
+    // A mail that cannot be read is no order; it is remembered like one
+    // that no analyzer could parse.
+  }
+  if (iR == R_NEW_ORDER) ++c.orderCount;
+  c.uid4Saving.push_back(uid);
+}
+
+void TGetMailThd::MessageLoop(TAccountCheck& c) {
+  const int MsgCount = c.msgCount;
+  // The memory does not change during the loop: ask it once per message.
+  c.retrieved.assign(static_cast<size_t>(MsgCount), 0);
+  int unReceived = 0;
+  for (int i = 1; i <= MsgCount; ++i) {
+    c.retrieved[static_cast<size_t>(i - 1)] = IsMailRetrieved(c.uidsOnServer[static_cast<size_t>(i - 1)]);
+    if (!c.retrieved[static_cast<size_t>(i - 1)]) ++unReceived;
+  }
+  Post(WM_ORDWATCH_PROGRESS, rmsBegin, unReceived);
+
+  const bool pipelined = PipelineWindow > 0 && c.source.Pipelining();
+  TRequestPipe pipe(c.source, pipelined ? static_cast<size_t>(PipelineWindow) : 1, PipelineBytes);
+  // Top the window up in batches, not one request per answer.
+  const size_t batch = std::max<size_t>(1, pipe.Window() / 8);
+  int nextHeader = 1;  // the next message whose header is not yet asked for
+  c.refill = [&] {
+    if (pipe.InFlight() + batch > pipe.Window()) return;
+    bool sent = false;
+    for (; nextHeader <= MsgCount && pipe.HasRoom(); ++nextHeader) {
+      if (c.retrieved[static_cast<size_t>(nextHeader - 1)]) continue;
+      pipe.Send(false, nextHeader);
+      sent = true;
+    }
+    if (sent) pipe.Flush();
   };
 
-  auto cleanUp = [&] {
-    if (FPOP3.Get()) {
-      DisconnectQuietly();
-      StatusChangeNotify(ltQuit, "Quit", Fmt("Quit on \"%s\"", sServer.c_str()));
-      FPOP3.Release();
-    }
-    if (FUidList) UpdateRetrievedUIDs(*FUidList, FCurTask.Account, UID4Saving, bNeedUpdateUID);
+  for (int n = 1; n <= MsgCount; ++n)
+    if (MessageStep(c, pipe, n) == stLeave) return;
+  c.needUpdateUID = true;
+  Post(WM_ORDWATCH_PROGRESS, rmsEnd, 0);
+}
+
+void TGetMailThd::CheckAccount(TAccountCheck& c) {
+  StatusChangeNotify(ltSingleTaskBegin, "Begin",
+                     Fmt("Begin to execute task \"Check for new payments on %s\"", c.server.c_str()));
+  if (!ConnectStep(c)) return;
+  if (FTerminated) return;
+  if (!CountStep(c)) return;
+  if (!ListStep(c)) return;
+  // "Congratulating" closes the message loop however it is left.
+  auto congratulate = [&] {
+    StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
+                       Fmt("%d new payments received on \"%s\"", c.orderCount, c.server.c_str()));
   };
   try {
-    check();
+    MessageLoop(c);
   } catch (...) {
-    cleanUp();
+    congratulate();
     throw;
   }
-  cleanUp();
+  congratulate();
+}
+
+void TGetMailThd::FinishStep(TAccountCheck& c) {
+  if (FSource.Get()) {
+    DisconnectQuietly();
+    StatusChangeNotify(ltQuit, "Quit", Fmt("Quit on \"%s\"", c.server.c_str()));
+    FSource.Release();
+  }
+  if (FUidList) UpdateRetrievedUIDs(*FUidList, FCurTask.Account, c.uid4Saving, c.needUpdateUID);
+}
+
+void TGetMailThd::GetOrderMail(const TTaskData& t) {
+  TAccountCheck c{t, FSource.Set(MakeSource(t)), t.Server.str()};
+  try {
+    CheckAccount(c);
+  } catch (...) {
+    FinishStep(c);
+    throw;
+  }
+  FinishStep(c);
 }
 
 int TGetMailThd::DealOrder(TMsgType& AMsg) {

@@ -5,13 +5,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "analysis/MsgType.h"
 #include "analysis/OMAnalyze.h"
 #include "analysis/TextUtil.h"
+#include "mailcheck/MailSource.h"
 #include "mailcheck/OldUIDs.h"
 #include "mailcheck/Pop3Session.h"
 #include "settings/QnbBase.h"
@@ -137,9 +141,33 @@ class TGetMailThd {
   bool GetNewTask();
   void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText);
   void SyncOrderList(const TStrings& UIDs);
-  void GetOrderMail(const std::string& sAccount, const std::string& sServer, const std::string& sPort,
-                    const std::string& sUsername, const std::string& sPassword, bool bSecureLogin,
-                    bool bLeaveCopyOnServer, TSecurity aSecurity);
+  // One account check, in steps. Each step reports what it did; false (or
+  // stLeave) leaves the check, whose last step always runs.
+  struct TAccountCheck {
+    const TTaskData& task;
+    TMailSource& source;
+    const std::string server;
+    int msgCount = 0;
+    int orderCount = 0;
+    TStrings uidsOnServer;           // the listing, "NUMBER UID" lines
+    TStrings uid4Saving;             // the UIDs handled, for the memory
+    bool needUpdateUID = false;      // the loop ran through all messages
+    std::vector<char> retrieved;     // per message: handled before
+    int unReceivedSeen = 0;          // progress: messages not handled before, so far
+    std::function<void()> refill;    // tops up the header requests in flight
+  };
+  enum TStep { stNext, stLeave };
+  void GetOrderMail(const TTaskData& t);
+  std::unique_ptr<TMailSource> MakeSource(const TTaskData& t) const;
+  void CheckAccount(TAccountCheck& c);
+  bool ConnectStep(TAccountCheck& c);
+  void LoginFailed(TAccountCheck& c, const char* said);
+  bool CountStep(TAccountCheck& c);
+  bool ListStep(TAccountCheck& c);
+  void MessageLoop(TAccountCheck& c);
+  TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
+  void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
+  void FinishStep(TAccountCheck& c);
   int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   bool IsMailRetrieved(const std::string& mUid) const;
@@ -154,7 +182,7 @@ class TGetMailThd {
   TParseGear& FParseGear;
   TLogList* FLogList;
   TUidlList* FUidList;
-  TPop3SessionSlot FPOP3;
+  TMailSourceSlot FSource;
   TTaskData FCurTask;  // written by the worker before each account, read by Stop's report
   std::mutex FCurTaskMutex;
   std::atomic<bool> FTerminated{false};
