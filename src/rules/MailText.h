@@ -72,7 +72,7 @@ void ForEachHeaderField(std::string_view raw, Fn&& fn) {
     if (line.empty()) break;
     if (line[0] == ' ' || line[0] == '\t') {
       if (open) {
-        value += ' ';
+        if (!value.empty()) value += ' ';
         size_t s = line.find_first_not_of(" \t");
         if (s != std::string_view::npos) value.append(line.substr(s));
       }
