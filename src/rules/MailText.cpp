@@ -65,19 +65,38 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data) {
   }
 }
 
-bool IsBlock(const char* n) {
-  static const char* const blocks[] = {"p",     "div",    "tr",     "li",      "h1",    "h2",       "h3",  "h4",
-                                       "h5",    "h6",     "table",  "tbody",   "thead", "tfoot",    "ul",  "ol",
-                                       "hr",    "blockquote", "section", "article", "header", "footer", "center",
-                                       "dl",    "dt",     "dd",     "address", "pre",   "form",     "body", "caption"};
-  for (const char* b : blocks)
-    if (std::strcmp(n, b) == 0) return true;
-  return false;
+enum class TTag { Inline, Block, Cell, Break, Skip };
+
+// What an element does to the text; names arrive in lower case.
+TTag Classify(const char* n) {
+  auto is = [n](const char* s) { return std::strcmp(n, s) == 0; };
+  switch (n[0]) {
+    case 'a': return is("address") || is("article") ? TTag::Block : TTag::Inline;
+    case 'b': return is("br") ? TTag::Break : (is("blockquote") || is("body")) ? TTag::Block : TTag::Inline;
+    case 'c': return is("center") || is("caption") ? TTag::Block : TTag::Inline;
+    case 'd': return is("div") || is("dl") || is("dt") || is("dd") ? TTag::Block : TTag::Inline;
+    case 'f': return is("footer") || is("form") ? TTag::Block : TTag::Inline;
+    case 'h':
+      if (n[1] >= '1' && n[1] <= '6' && n[2] == 0) return TTag::Block;
+      return is("hr") || is("header") ? TTag::Block : is("head") ? TTag::Skip : TTag::Inline;
+    case 'l': return is("li") ? TTag::Block : TTag::Inline;
+    case 'n': return is("noscript") ? TTag::Skip : TTag::Inline;
+    case 'o': return is("ol") ? TTag::Block : TTag::Inline;
+    case 'p': return is("p") || is("pre") ? TTag::Block : TTag::Inline;
+    case 's': return is("script") || is("style") ? TTag::Skip : is("section") ? TTag::Block : TTag::Inline;
+    case 't':
+      if (is("td") || is("th")) return TTag::Cell;
+      if (is("title")) return TTag::Skip;
+      return is("tr") || is("table") || is("tbody") || is("thead") || is("tfoot") ? TTag::Block : TTag::Inline;
+    case 'u': return is("ul") ? TTag::Block : TTag::Inline;
+    default: return TTag::Inline;
+  }
 }
 
 struct TTextSink {
   std::string out;
   bool pendingSpace = false;
+  int skipDepth = 0;  // inside script, style, head, title
   void NewLine() {
     while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
     if (!out.empty() && out.back() != '\n') out += '\n';
@@ -91,9 +110,10 @@ struct TTextSink {
     }
     pendingSpace = false;
   }
-  void Text(const char* s) {
-    for (const char* p = s; *p; ++p) {
-      unsigned char c = static_cast<unsigned char>(*p);
+  void Text(const char* s, int len) {
+    if (skipDepth > 0 || out.size() > kMaxTextBytes) return;
+    for (int i = 0; i < len; ++i) {
+      unsigned char c = static_cast<unsigned char>(s[i]);
       if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
         pendingSpace = true;
         continue;
@@ -105,33 +125,45 @@ struct TTextSink {
   }
 };
 
-void Walk(xmlNode* node, TTextSink& sink, int depth) {
-  if (depth > 400) return;
-  for (xmlNode* n = node; n; n = n->next) {
-    if (sink.out.size() > kMaxTextBytes) return;
-    if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
-      if (n->content) sink.Text(reinterpret_cast<const char*>(n->content));
-      continue;
-    }
-    if (n->type != XML_ELEMENT_NODE) continue;
-    const char* name = reinterpret_cast<const char*>(n->name);
-    if (std::strcmp(name, "script") == 0 || std::strcmp(name, "style") == 0 || std::strcmp(name, "head") == 0 ||
-        std::strcmp(name, "title") == 0 || std::strcmp(name, "noscript") == 0)
-      continue;
-    if (std::strcmp(name, "br") == 0) {
+// SAX callbacks: the text is made while parsing, no tree is built.
+TTextSink& SinkOf(void* ctx) { return *static_cast<TTextSink*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+
+void OnStart(void* ctx, const xmlChar* name, const xmlChar**) {
+  TTextSink& sink = SinkOf(ctx);
+  switch (Classify(reinterpret_cast<const char*>(name))) {
+    case TTag::Skip: ++sink.skipDepth; break;
+    case TTag::Break:
+      if (sink.skipDepth) break;
       sink.NewLine();
       if (sink.AtLineStart() && !sink.out.empty()) sink.out += '\n';
-      continue;
-    }
-    bool block = IsBlock(name);
-    bool cell = std::strcmp(name, "td") == 0 || std::strcmp(name, "th") == 0;
-    if (block) sink.NewLine();
-    if (cell) sink.Cell();
-    Walk(n->children, sink, depth + 1);
-    if (block) sink.NewLine();
-    if (cell) sink.pendingSpace = true;
+      break;
+    case TTag::Block:
+      if (!sink.skipDepth) sink.NewLine();
+      break;
+    case TTag::Cell:
+      if (!sink.skipDepth) sink.Cell();
+      break;
+    case TTag::Inline: break;
   }
 }
+
+void OnEnd(void* ctx, const xmlChar* name) {
+  TTextSink& sink = SinkOf(ctx);
+  switch (Classify(reinterpret_cast<const char*>(name))) {
+    case TTag::Skip:
+      if (sink.skipDepth) --sink.skipDepth;
+      break;
+    case TTag::Block:
+      if (!sink.skipDepth) sink.NewLine();
+      break;
+    case TTag::Cell: sink.pendingSpace = true; break;
+    default: break;
+  }
+}
+
+void OnText(void* ctx, const xmlChar* ch, int len) { SinkOf(ctx).Text(reinterpret_cast<const char*>(ch), len); }
+
+void OnError(void*, const char*, ...) {}
 
 }  // namespace
 
@@ -160,13 +192,23 @@ std::string HtmlToText(std::string_view html) {
   InitLibraries();
   if (html.empty()) return {};
   if (html.size() > kMaxHtmlBytes) html = html.substr(0, kMaxHtmlBytes);
-  htmlDocPtr doc = htmlReadMemory(html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
-                                  HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
-                                      HTML_PARSE_IGNORE_ENC | HTML_PARSE_NOIMPLIED);
-  if (!doc) return {};
+  htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
+  if (!ctxt) return {};
   TTextSink sink;
-  Walk(xmlDocGetRootElement(doc) ? doc->children : nullptr, sink, 0);
-  xmlFreeDoc(doc);
+  xmlSAXHandler sax{};
+  sax.startElement = OnStart;
+  sax.endElement = OnEnd;
+  sax.characters = OnText;
+  sax.cdataBlock = OnText;
+  sax.warning = OnError;
+  sax.error = OnError;
+  *ctxt->sax = sax;
+  ctxt->_private = &sink;
+  htmlDocPtr doc = htmlCtxtReadMemory(ctxt, html.data(), static_cast<int>(html.size()), nullptr, "UTF-8",
+                                      HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                          HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC | HTML_PARSE_NOIMPLIED);
+  if (doc) xmlFreeDoc(doc);
+  htmlFreeParserCtxt(ctxt);
   // Lines without trailing blanks, no empty ones.
   std::string out;
   out.reserve(sink.out.size());

@@ -89,7 +89,7 @@ TEST(MailTextTest, HtmlKeepsCellsAndRowsApart) {
       "<table><tr><td>Total:</td><td><b>$5</b>.00</td></tr><tr><td>Email</td><td>a@example.com</td></tr></table>"
       "<p>Line one<br>Line   two</p><script>var x = 1;</script></body></html>");
   EXPECT_EQ(text, "Order #5\nTotal:\t$5.00\nEmail\ta@example.com\nLine one\nLine two\n");
-  EXPECT_EQ(HtmlToText("<p>unclosed <b>bold <td>cell"), "unclosed bold\tcell\n");
+  EXPECT_EQ(HtmlToText("<p>unclosed <b>bold <td>cell"), "unclosed bold\ncell\n");
 }
 
 TEST(MailTextTest, DecodesCharsetsEncodedWordsAndTransferEncodings) {
