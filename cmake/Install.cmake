@@ -41,6 +41,10 @@ endfunction()
 # Command-line companion and the example plug-in: always built.
 install(TARGETS quenbell-cli RUNTIME DESTINATION "${QUENBELL_INSTALL_APPDIR}")
 install(TARGETS paynimbus LIBRARY DESTINATION "${QUENBELL_INSTALL_APPDIR}/OMAnalyze")
+# The rules analyzer finds its shipped rules in "rules" beside itself.
+install(TARGETS rules LIBRARY DESTINATION "${QUENBELL_INSTALL_APPDIR}/OMAnalyze")
+list(TRANSFORM QUENBELL_SHIPPED_RULES PREPEND "${PROJECT_SOURCE_DIR}/share/rules/" OUTPUT_VARIABLE _qnb_rule_files)
+install(FILES ${_qnb_rule_files} DESTINATION "${QUENBELL_INSTALL_APPDIR}/OMAnalyze/rules")
 _qnb_install_command_link(quenbell-cli)
 
 if(TARGET quenbell)
@@ -64,7 +68,8 @@ endif()
 # For plug-in authors: the SDK header and its guide.
 install(FILES "${PROJECT_SOURCE_DIR}/include/quenbell/analyzer.h"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/quenbell")
-install(FILES "${PROJECT_SOURCE_DIR}/docs/plugins.md" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/quenbell")
+install(FILES "${PROJECT_SOURCE_DIR}/docs/plugins.md" "${PROJECT_SOURCE_DIR}/docs/rules.md"
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/quenbell")
 
 # cpack -G DEB in the build tree.
 set(CPACK_GENERATOR DEB)

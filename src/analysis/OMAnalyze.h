@@ -138,6 +138,10 @@ class TParseGear {
   bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
                     TOrderData* aOD);
 
+  // Turns a plug-in's record into an order the way GetOrderData does: the
+  // Date header when the record has no date, names split, countries coded.
+  void FillOrder(const TOriginData& od, const TStrings& headers, TOrderData& o) const;
+
   const std::vector<std::unique_ptr<TParserItem>>& ParserList() const { return FParserList; }
   int ParserID() const { return FParserID; }
   const std::string& PluginDir() const { return FPluginDir; }
@@ -145,7 +149,6 @@ class TParseGear {
  private:
   bool ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
                         TOriginData& od);
-  void FillOrder(const TOriginData& od, const TStrings& headers, TOrderData& o) const;
 
   int FParserID = -1;
   std::string FPluginDir;

@@ -21,6 +21,8 @@ const TCommand kCommands[] = {
     {"message", "FILE", "split a mail into subject, headers, body and parts (JSON)", CmdMessage},
     {"analyze", "[--plugins DIR] FILE", "let the analyzer plug-ins turn a mail into an order (JSON)", CmdAnalyze},
     {"plugins", "[--plugins DIR]", "list the accepted analyzer plug-ins (JSON lines)", CmdPlugins},
+    {"rules", "list [--rules DIR] | test [--rules DIR] FILE... | check RULEFILE...",
+     "list the rules analyzer's rules, try them on mails, or check rule files", CmdRules},
     {"check",
      "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
      "[--account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT]...",

@@ -59,6 +59,7 @@ int CmdDecodeHeader(const TArgs& args, TCliIo& io);
 int CmdMessage(const TArgs& args, TCliIo& io);
 int CmdAnalyze(const TArgs& args, TCliIo& io);
 int CmdPlugins(const TArgs& args, TCliIo& io);
+int CmdRules(const TArgs& args, TCliIo& io);
 int CmdCheck(const TArgs& args, TCliIo& io);
 
 // An order as the "order" object of analyze and check (CmdAnalyze.cpp).

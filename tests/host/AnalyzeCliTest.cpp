@@ -111,7 +111,8 @@ TEST(CliBinaryTest, AnalyzeAndPluginsUseTheFolderBesideTheExecutable) {
 
   r = RunProcess({QUENBELL_CLI_PATH, "plugins"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "{\"file\":\"paynimbus.so\",\"reseller\":\"PayNimbus\"}\n");
+  EXPECT_EQ(r.out,
+            "{\"file\":\"paynimbus.so\",\"reseller\":\"PayNimbus\"}\n{\"file\":\"rules.so\",\"reseller\":\"Rules\"}\n");
 
   r = RunProcess({QUENBELL_CLI_PATH, "analyze", kData + "not-paynimbus-lookalike-sender-not-claimed.eml"});
   EXPECT_EQ(r.status, 3);

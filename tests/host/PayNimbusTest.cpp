@@ -34,9 +34,11 @@ class PayNimbusTest : public ::testing::Test {
 };
 
 TEST_F(PayNimbusTest, ThePluginIsLoadedFromTheBuildTree) {
-  ASSERT_EQ(gear_.ParserList().size(), 1u);
+  // Beside the rules analyzer, the other plug-in built into the tree.
+  ASSERT_EQ(gear_.ParserList().size(), 2u);
   EXPECT_EQ(gear_.ParserList()[0]->DLLFileName, "paynimbus.so");
   EXPECT_EQ(gear_.ParserList()[0]->Reseller, "PayNimbus");
+  EXPECT_EQ(gear_.ParserList()[1]->DLLFileName, "rules.so");
 }
 
 TEST_F(PayNimbusTest, EveryGeneratedNotificationBecomesItsOrder) {

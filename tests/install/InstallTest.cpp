@@ -157,7 +157,11 @@ TEST_F(InstallTest, InstallsExactlyTheShippedFiles) {
       (app / "OMAnalyze/paynimbus.so").string(),
       (fs::path(QUENBELL_INSTALL_INCLUDEDIR) / "quenbell/analyzer.h").string(),
       (data / "doc/quenbell/plugins.md").string(),
+      (app / "OMAnalyze/rules.so").string(),
+      (data / "doc/quenbell/rules.md").string(),
   };
+  for (const auto& e : fs::directory_iterator(kSource / "share/rules"))
+    expected.insert((app / "OMAnalyze/rules" / e.path().filename()).string());
   if (QUENBELL_INSTALL_GUI) {
     for (const char* f : {"quenbell", "Help.htm", "mp10.sui", "Sound/ewpayment.wav"})
       expected.insert((app / f).string());
@@ -223,13 +227,20 @@ TEST_F(InstallTest, InstalledCliFindsTheExamplePluginBesideItself) {
   TProcessResult plugins = RunProcess({cli, "plugins"});
   ASSERT_EQ(plugins.status, 0) << Show(plugins);
   // No --plugins: the only folder it can have found is OMAnalyze beside the installed program.
-  EXPECT_EQ(plugins.out, "{\"file\":\"paynimbus.so\",\"reseller\":\"PayNimbus\"}\n") << Show(plugins);
+  EXPECT_EQ(plugins.out,
+            "{\"file\":\"paynimbus.so\",\"reseller\":\"PayNimbus\"}\n{\"file\":\"rules.so\",\"reseller\":\"Rules\"}\n")
+      << Show(plugins);
 
   const std::string sample = std::string(QUENBELL_TEST_DATA_DIR) + "/host/paynimbus-PN-100234.eml";
   TProcessResult analyze = RunProcess({cli, "analyze", sample});
   ASSERT_EQ(analyze.status, 0) << Show(analyze);
   EXPECT_NE(analyze.out.find("\"OrderID\":\"PN-100234\""), std::string::npos) << Show(analyze);
   EXPECT_NE(analyze.out.find("\"Amount\":\"34.9000\""), std::string::npos) << Show(analyze);
+
+  // The rules analyzer's shipped rules were installed beside it.
+  analyze = RunProcess({cli, "analyze", std::string(QUENBELL_TEST_DATA_DIR) + "/rules/shopify-new-order.eml"});
+  ASSERT_EQ(analyze.status, 0) << Show(analyze);
+  EXPECT_NE(analyze.out.find("\"OrderFrom\":\"Shopify\""), std::string::npos) << Show(analyze);
 }
 
 TEST_F(InstallTest, InstalledGuiStartsAndKeepsRunning) {
