@@ -25,8 +25,12 @@ const TCommand kCommands[] = {
      "list the rules analyzer's rules, try them on mails, or check rule files", CmdRules},
     {"check",
      "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
-     "[--account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT]...",
+     "[--account NAME=(pop3|imap)[s|+starttls]://USER:PASS@HOST:PORT[/FOLDER]]...",
      "check the given or the stored accounts for new payments (JSON lines)", CmdCheck},
+    {"watch",
+     "[--plugins DIR] [--cafile FILE] [--interval MINUTES] [--seconds N] "
+     "[--account NAME=URL]...",
+     "check once, then again on IMAP IDLE news and on a schedule (JSON lines)", CmdWatch},
     {"help", "", "list the subcommands", CmdHelp},
 };
 

@@ -61,6 +61,7 @@ int CmdAnalyze(const TArgs& args, TCliIo& io);
 int CmdPlugins(const TArgs& args, TCliIo& io);
 int CmdRules(const TArgs& args, TCliIo& io);
 int CmdCheck(const TArgs& args, TCliIo& io);
+int CmdWatch(const TArgs& args, TCliIo& io);
 
 // An order as the "order" object of analyze and check (CmdAnalyze.cpp).
 std::string OrderJson(const TOrderData& order);

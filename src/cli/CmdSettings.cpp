@@ -59,6 +59,8 @@ int CmdConfig(const TArgs& args, TCliIo& io) {
                     .Str("UserName", a.UserName)
                     .Bool("Enabled", a.Enabled)
                     .Str("Security", SecurityName(a.Security))
+                    .Str("Protocol", ProtocolName(a.Protocol))
+                    .Str("Folder", a.Folder)
                     .Text();
   }
   accounts += "]";

@@ -1,5 +1,6 @@
 #include "mailcheck/LineReader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qnb {
@@ -25,6 +26,17 @@ void TLineReader::Fill() {
   }
   buf_.resize(old + n);
   if (n == 0) throw ENetFailure(kClosedByPeer);
+}
+
+std::string TLineReader::ReadBytes(size_t n) {
+  std::string out;
+  for (;;) {
+    const size_t take = std::min(n - out.size(), buf_.size() - pos_);
+    out.append(buf_, pos_, take);
+    pos_ += take;
+    if (out.size() == n) return out;
+    Fill();
+  }
 }
 
 std::string TLineReader::ReadLine() {

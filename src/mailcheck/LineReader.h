@@ -22,6 +22,10 @@ class TLineReader {
   // even in the middle of a line.
   std::string ReadLine();
 
+  // Exactly n bytes (an IMAP literal), whatever they hold; a connection that
+  // ends before fails (ENetFailure).
+  std::string ReadBytes(size_t n);
+
   // Bytes received but not yet returned as lines.
   size_t Buffered() const { return buf_.size() - pos_; }
 

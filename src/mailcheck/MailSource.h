@@ -53,6 +53,11 @@ class TMailSource {
   // when the server refuses it; the source stays usable after a refusal.
   virtual bool ReadAnswer(bool whole, int n, TStrings& lines) = 0;
 
+  // For a mailbox whose UIDs hold only within an epoch (IMAP's UIDVALIDITY):
+  // the current one, read by List, which starts each UID with it and a dot.
+  // Empty when UIDs last for ever (POP3).
+  virtual std::string UidEpoch() { return {}; }
+
   // True while the connection is open. Any thread.
   virtual bool Connected() = 0;
   // Logs out without waiting for the answer and closes the connection in

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/MailMessage.h"
+#include "mailcheck/ImapSession.h"
 #include "mailcheck/Pop3Source.h"
 #include "mailcheck/Socket.h"
 
@@ -153,6 +154,8 @@ TTaskData TaskOfAccount(const TMailAccount& a, int32_t id) {
   t.Username = a.UserName;
   t.Password = a.Password;
   t.Security = a.Security;
+  t.Protocol = a.Protocol;
+  t.Folder = a.Folder;
   t.LeaveCopyOnServer = true;  // never acted upon: mail is only read
   t.State = tsUnProcess;
   return t;
@@ -292,6 +295,19 @@ void TGetMailThd::DisconnectQuietly() {
 }
 
 std::unique_ptr<TMailSource> TGetMailThd::MakeSource(const TTaskData& t) const {
+  if (t.Protocol == protoImap) {
+    auto imap = std::make_unique<TImapSource>();
+    TImapSession& s = imap->Session();
+    s.ReadTimeout = ReadTimeoutMs;
+    s.Security = t.Security;
+    s.CAFile = CAFile;
+    s.Host = t.Server.str();
+    s.Port = PortNumber(t.Port.str());
+    s.UserName = t.Username.str();
+    s.Password = t.Password.str();
+    imap->Folder = t.Folder.str().empty() ? std::string(kDefaultFolder) : t.Folder.str();
+    return imap;
+  }
   auto pop3 = std::make_unique<TPop3Source>();
   TPop3Session& s = pop3->Session();
   s.ReadTimeout = ReadTimeoutMs;
@@ -390,8 +406,21 @@ bool TGetMailThd::ListStep(TAccountCheck& c) {
   }
   StatusChangeNotify(ltChecking, "UIDL", "UIDL successfully");
   if (FTerminated) return false;
-  SyncOrderList(c.uidsOnServer);
+  // UIDs of an earlier epoch name no mail any more: the memory starts over,
+  // and the orders of the account stay, to be matched again by their IDs.
+  c.epochChanged = EpochChanged(c.source.UidEpoch());
+  if (!c.epochChanged) SyncOrderList(c.uidsOnServer);
   return true;
+}
+
+bool TGetMailThd::EpochChanged(const std::string& epoch) const {
+  if (epoch.empty() || !FUidList) return false;
+  const TUidlRec* rec = FUidList->Find(FCurTask.Account.str());
+  if (!rec) return false;
+  const std::string prefix = epoch + ".";
+  for (const auto& uid : rec->Uids())
+    if (uid.rfind(prefix, 0) != 0) return true;
+  return false;
 }
 
 TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
@@ -532,6 +561,11 @@ void TGetMailThd::MessageLoop(TAccountCheck& c) {
     if (sent) pipe.Flush();
   };
 
+  FRelabelDuplicates = c.epochChanged;
+  struct TReset {
+    bool& flag;
+    ~TReset() { flag = false; }
+  } reset{FRelabelDuplicates};
   for (int n = 1; n <= MsgCount; ++n)
     if (MessageStep(c, pipe, n) == stLeave) return;
   c.needUpdateUID = true;
@@ -603,7 +637,10 @@ int TGetMailThd::DealOrder(TMsgType& AMsg) {
 bool TGetMailThd::IsDuplicatedOrder(const TOrderData& aOD) {
   auto orders = FOrderList.Lock();
   for (const auto& o : *orders)
-    if (o->OrderID == aOD.OrderID) return true;
+    if (o->OrderID == aOD.OrderID) {
+      if (FRelabelDuplicates && o->FromAccount == FCurTask.Account.str()) o->UID = aOD.UID;
+      return true;
+    }
   return false;
 }
 

@@ -57,6 +57,8 @@ struct TTaskData {
   bool SaveOrderMail = false;
   TTaskState State = tsUnProcess;
   TSecurity Security = secNone;  // the account's
+  TProtocol Protocol = protoPop3;
+  TShortText<255> Folder;  // IMAP: the folder watched; empty means "INBOX"
 };
 using PTaskData = TTaskData*;
 
@@ -155,6 +157,7 @@ class TGetMailThd {
     std::vector<char> retrieved;     // per message: handled before
     int unReceivedSeen = 0;          // progress: messages not handled before, so far
     std::function<void()> refill;    // tops up the header requests in flight
+    bool epochChanged = false;       // the UIDs remembered belong to an earlier epoch
   };
   enum TStep { stNext, stLeave };
   void GetOrderMail(const TTaskData& t);
@@ -170,6 +173,9 @@ class TGetMailThd {
   void FinishStep(TAccountCheck& c);
   int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);
+  // True when the memory of the current account holds UIDs of another epoch
+  // than the source's (a changed UIDVALIDITY).
+  bool EpochChanged(const std::string& epoch) const;
   bool IsMailRetrieved(const std::string& mUid) const;
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
   // Closes the session, ignoring a failure to send QUIT: the connection is
@@ -191,6 +197,9 @@ class TGetMailThd {
   // queued, a late Stop does nothing.
   std::mutex FEndMutex;
   bool FRunEnded = false;
+  // During a check whose UIDs started over, an order already in the list
+  // takes the new UID of its mail instead of being announced again.
+  bool FRelabelDuplicates = false;
   std::thread FThread;
 };
 

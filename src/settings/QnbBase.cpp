@@ -1,6 +1,7 @@
 #include "settings/QnbBase.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "settings/Platform.h"
@@ -58,10 +59,11 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
     if (r == TReadResult::Missing) out = def;
     return r != TReadResult::NotText;
   };
-  std::string enabled, password, security;
+  std::string enabled, password, security, protocol;
   if (!text("Account", name, acc.Name) || !text("Host", "", acc.Host) || !text("Port", "110", acc.Port) ||
       !text("UserName", "", acc.UserName) || !text("Password", "", password) || !text("Enabled", "1", enabled) ||
-      !text("Security", "0", security))
+      !text("Security", "0", security) || !text("Protocol", "POP3", protocol) ||
+      !text("Folder", kDefaultFolder, acc.Folder))
     return false;
   try {
     acc.Password = DecodePass(password);
@@ -71,6 +73,8 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
   int32_t e;
   acc.Enabled = TryStrToInt(enabled, e) ? e != 0 : true;
   acc.Security = SecurityOf(security);
+  acc.Protocol = ProtocolOf(protocol);
+  if (acc.Folder.empty()) acc.Folder = kDefaultFolder;
   return true;
 }
 
@@ -82,6 +86,20 @@ const char* SecurityName(TSecurity s) {
     case secStartTls: return "STARTTLS";
     default: return "SSL/TLS";  // the session, too, takes any other value for TLS
   }
+}
+
+const char* ProtocolName(TProtocol p) { return p == protoImap ? "IMAP" : "POP3"; }
+
+TProtocol ProtocolOf(const std::string& text) {
+  std::string t = text;
+  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return t == "IMAP" ? protoImap : protoPop3;
+}
+
+const char* DefaultPort(TProtocol p, TSecurity s) {
+  const bool tls = s != secNone && s != secStartTls;
+  if (p == protoImap) return tls ? "993" : "143";
+  return tls ? "995" : "110";
 }
 
 bool TryStrToInt(const std::string& text, int32_t& value) {
@@ -155,6 +173,8 @@ void TOptions::StoreOptions() {
     reg.WriteText(key, "Password", EncodePass(a.Password));
     reg.WriteText(key, "Enabled", BoolText(a.Enabled));
     reg.WriteText(key, "Security", std::to_string(static_cast<int>(a.Security)));
+    reg.WriteText(key, "Protocol", ProtocolName(a.Protocol));
+    reg.WriteText(key, "Folder", a.Folder);
   }
   // All of it reaches the file in one atomic replace, or none of it does.
   if (!reg.Commit()) MBError(kOpenFailed);

@@ -17,6 +17,22 @@ enum TSecurity : uint8_t { secNone = 0, secStartTls = 1, secTls = 2 };
 // "None", "STARTTLS" or "SSL/TLS".
 const char* SecurityName(TSecurity s);
 
+// The protocol of an account. Stored as "POP3" or "IMAP"; an account stored
+// without it, or with a value this version does not know, is POP3.
+enum TProtocol : uint8_t { protoPop3 = 0, protoImap = 1 };
+
+// "POP3" or "IMAP".
+const char* ProtocolName(TProtocol p);
+// The stored text back; anything but "IMAP" (any letter case) is POP3.
+TProtocol ProtocolOf(const std::string& text);
+
+// The folder an IMAP account watches when none is set.
+inline constexpr const char* kDefaultFolder = "INBOX";
+
+// The usual port of a protocol, plain (or STARTTLS) or with TLS from the
+// first byte.
+const char* DefaultPort(TProtocol p, TSecurity s);
+
 struct TMailAccount {
   std::string Name;
   std::string Host;
@@ -25,6 +41,8 @@ struct TMailAccount {
   std::string Password;  // clear text in memory; coded only in the store
   bool Enabled = false;
   TSecurity Security = secNone;  // accounts stored without the value keep plain TCP
+  TProtocol Protocol = protoPop3;
+  std::string Folder = kDefaultFolder;  // IMAP only
 };
 using PMailAccount = TMailAccount*;
 using TMailAccountList = std::vector<std::unique_ptr<TMailAccount>>;

@@ -100,7 +100,7 @@ TEST_F(CliCheck, StoredAccountsWhenNoneIsGiven) {
 }
 
 TEST_F(CliCheck, BadAccountUrlIsAUsageError) {
-  for (const char* bad : {"NoEquals", "A=imap://u:p@h:1", "A=pop3://no-at-sign"}) {
+  for (const char* bad : {"NoEquals", "A=ftp://u:p@h:1", "A=pop3://no-at-sign"}) {
     auto r = Check({"--account", bad});
     EXPECT_EQ(r.status, 2) << bad;
   }

@@ -111,6 +111,41 @@ TEST_F(OptionsStore, OddSubkeyNameLoadsWithDefaults) {
   EXPECT_TRUE(a.Enabled);
 }
 
+TEST_F(OptionsStore, ProtocolAndFolderAreStoredAfterSecurityAndDefaultToPop3Inbox) {
+  // Stored by a version without them, by hand in another case, and unknown.
+  Put("Account\\0", "Account", "old");
+  Put("Account\\1", "Account", "imap");
+  Put("Account\\1", "Protocol", "imap");
+  Put("Account\\1", "Folder", "Shop/Payments");
+  Put("Account\\2", "Account", "later");
+  Put("Account\\2", "Protocol", "JMAP");
+  Put("Account\\2", "Folder", "");
+  auto op = Loaded();
+  ASSERT_EQ(op->AccountList.size(), 3u);
+  const auto& a = op->AccountList;
+  EXPECT_EQ(a[0]->Protocol, protoPop3);
+  EXPECT_EQ(a[0]->Folder, "INBOX");
+  EXPECT_EQ(a[1]->Protocol, protoImap);
+  EXPECT_EQ(a[1]->Folder, "Shop/Payments");
+  EXPECT_EQ(a[2]->Protocol, protoPop3);
+  EXPECT_EQ(a[2]->Folder, "INBOX");
+  op->StoreOptions();
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenRoot(false));
+  std::string v;
+  ASSERT_EQ(reg.ReadText("Account\\1", "Protocol", v), TReadResult::Ok);
+  EXPECT_EQ(v, "IMAP");
+  ASSERT_EQ(reg.ReadText("Account\\1", "Folder", v), TReadResult::Ok);
+  EXPECT_EQ(v, "Shop/Payments");
+  ASSERT_EQ(reg.ReadText("Account\\0", "Protocol", v), TReadResult::Ok);
+  EXPECT_EQ(v, "POP3");
+  EXPECT_EQ(Loaded()->AccountList[1]->Folder, "Shop/Payments");
+  EXPECT_STREQ(DefaultPort(protoImap, secTls), "993");
+  EXPECT_STREQ(DefaultPort(protoImap, secStartTls), "143");
+  EXPECT_STREQ(DefaultPort(protoPop3, secTls), "995");
+  EXPECT_STREQ(DefaultPort(protoPop3, secNone), "110");
+}
+
 TEST_F(OptionsStore, SubkeysLoadInTextOrderAndStoreRenumbers) {
   for (int i = 0; i <= 10; ++i) Put("Account\\" + std::to_string(i), "Account", "acc" + std::to_string(i));
   auto op = Loaded();

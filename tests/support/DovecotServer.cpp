@@ -82,7 +82,7 @@ int FreePort() {
 }  // namespace
 
 fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDovecotUser>& users,
-                            const TDovecotTls& tls, int tlsPort) {
+                            const TDovecotTls& tls, int tlsPort, int imapPort, int imapTlsPort) {
   const bool secure = tls.Ssl != "no";
   if (secure && (tls.CertFile.empty() || tls.KeyFile.empty()))
     throw std::invalid_argument("Dovecot with ssl = " + tls.Ssl + " needs a certificate and a key");
@@ -113,7 +113,7 @@ fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDo
   const std::string d = dir.string();
   std::ostringstream c;
   c << "# Written by the Quenbell test fixture: one POP3 listener on loopback.\n"
-       "protocols = pop3\n"
+       "protocols = pop3" << (imapPort ? " imap" : "") << "\n"
        "listen = 127.0.0.1\n"
        "base_dir = " << d << "/run\n"
        "state_dir = " << d << "/state\n"
@@ -153,8 +153,24 @@ fs::path WriteDovecotConfig(const fs::path& dir, int port, const std::vector<TDo
          "    port = " << tlsPort << "\n"
          "    ssl = yes\n"
          "  }\n";
-  c << "}\n"
-       "service anvil {\n"
+  c << "}\n";
+  if (imapPort) {
+    c << "mailbox_idle_check_interval = 1 secs\n"
+         "service imap-login {\n"
+         "  chroot =\n"
+         "  inet_listener imap {\n"
+         "    address = 127.0.0.1\n"
+         "    port = " << imapPort << "\n"
+         "  }\n";
+    if (secure)
+      c << "  inet_listener imaps {\n"
+           "    address = 127.0.0.1\n"
+           "    port = " << imapTlsPort << "\n"
+           "    ssl = yes\n"
+           "  }\n";
+    c << "}\n";
+  }
+  c << "service anvil {\n"
        "  chroot =\n"
        "  unix_listener anvil-auth-penalty {\n"
        "    mode = 0\n"
@@ -282,9 +298,18 @@ void TDovecotServer::Start() {
     port_ = FreePort();
     do tlsPort_ = tls_.Ssl != "no" ? FreePort() : 0;
     while (tlsPort_ == port_);
+    imapPort_ = imapTlsPort_ = 0;
+    if (imap_) {
+      do imapPort_ = FreePort();
+      while (imapPort_ == port_ || imapPort_ == tlsPort_);
+      if (tls_.Ssl != "no") {
+        do imapTlsPort_ = FreePort();
+        while (imapTlsPort_ == port_ || imapTlsPort_ == tlsPort_ || imapTlsPort_ == imapPort_);
+      }
+    }
     // A fresh base_dir each time: stale sockets there slow Dovecot down.
     fs::remove_all(dir_ / "run");
-    WriteDovecotConfig(dir_, port_, users_, tls_, tlsPort_);
+    WriteDovecotConfig(dir_, port_, users_, tls_, tlsPort_, imapPort_, imapTlsPort_);
     Spawn();
     if (WaitReady(15000)) return;
     lastLog = Log();

@@ -68,9 +68,13 @@ struct TDovecotTls {
 //     so that a wrong password is answered at once instead of after seconds.
 //   - first_valid_uid/gid are lowered to the mail user's ids.
 // Under root, dir and its parents must be searchable by "nobody".
+//
+// With imapPort, IMAP too: a listener on imapPort (STARTTLS when tls allows)
+// and, with TLS, one with TLS from the first byte on imapTlsPort; mailbox
+// changes are looked for every second while a client is in IDLE.
 std::filesystem::path WriteDovecotConfig(const std::filesystem::path& dir, int port,
                                          const std::vector<TDovecotUser>& users, const TDovecotTls& tls = {},
-                                         int tlsPort = 0);
+                                         int tlsPort = 0, int imapPort = 0, int imapTlsPort = 0);
 
 class TDovecotServer {
  public:
@@ -81,6 +85,9 @@ class TDovecotServer {
 
   // TLS for the next Start(); without it the server speaks plain POP3 only.
   void UseTls(TDovecotTls tls) { tls_ = std::move(tls); }
+  // IMAP beside POP3 for the next Start(), on ImapPort() (and ImapTlsPort()
+  // with TLS); the same users and Maildirs.
+  void UseImap(bool on = true) { imap_ = on; }
   // Writes the configuration and starts Dovecot; returns when it accepts
   // connections. Throws std::runtime_error with the log when it does not.
   void Start();
@@ -92,6 +99,9 @@ class TDovecotServer {
   int Port() const { return port_; }
   // The pop3s listener (TLS from the first byte); 0 when tls.Ssl is "no".
   int TlsPort() const { return tlsPort_; }
+  // The IMAP listeners; 0 without UseImap (and, for the TLS one, without TLS).
+  int ImapPort() const { return imapPort_; }
+  int ImapTlsPort() const { return imapTlsPort_; }
 
   // Adds a mail to the user's Maildir (before or after Start). The server
   // numbers mails in the order they were added. content is stored as it is;
@@ -119,6 +129,9 @@ class TDovecotServer {
   TDovecotTls tls_;
   int port_ = 0;
   int tlsPort_ = 0;
+  bool imap_ = false;
+  int imapPort_ = 0;
+  int imapTlsPort_ = 0;
   pid_t pid_ = -1;
   long seq_ = 0;
 };
