@@ -34,6 +34,7 @@
 #include "app/Skin.h"
 #include "app/fmAbout.h"
 #include "app/fmOptions.h"
+#include "app/OrderModel.h"
 #include "settings/Platform.h"
 #include "settings/QnbBase.h"
 #include "settings/VrDiag.h"
@@ -46,9 +47,6 @@ const QEvent::Type TWorkerEvent::kType = static_cast<QEvent::Type>(QEvent::regis
 
 namespace {
 
-const char* const kCheckMail = "Check Mail";
-const char* const kStopChecking = "Stop Checking";
-const QColor kOddRow(230, 237, 251);
 
 // Expands $NAME and ${NAME} from the environment, as the shell would.
 QString ExpandEnv(QString s) {
@@ -66,79 +64,6 @@ QString ExpandEnv(QString s) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Payment list
-
-int TOrderModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(FRows.size());
-}
-
-int TOrderModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
-
-QVariant TOrderModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount()) return {};
-  const TRow& r = FRows[static_cast<size_t>(index.row())];
-  switch (role) {
-    case Qt::DisplayRole:
-      switch (index.column()) {
-        case 0: return r.id;
-        case 1: return r.from;
-        case 2: return r.item;
-        case 3: return r.quantity;
-        case 4: return r.amount;
-      }
-      return {};
-    case Qt::TextAlignmentRole:
-      return index.column() >= 3 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::BackgroundRole:
-      return index.row() % 2 == 1 ? QVariant(kOddRow) : QVariant(QColor(Qt::white));
-    case Qt::ForegroundRole:
-      return QColor(Qt::black);  // the row colours are fixed, so is the text
-    case Qt::DecorationRole:
-      return index.column() == 0 ? QVariant(RowIcon) : QVariant();
-    default:
-      return {};
-  }
-}
-
-QVariant TOrderModel::headerData(int section, Qt::Orientation o, int role) const {
-  if (o != Qt::Horizontal) return {};
-  static const char* const kCaptions[] = {"ID", "From", "Item", "Quantity", "Amount"};
-  if (role == Qt::DisplayRole && section >= 0 && section < 5) return QString::fromLatin1(kCaptions[section]);
-  if (role == Qt::TextAlignmentRole)
-    return section >= 3 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-  return {};
-}
-
-Qt::ItemFlags TOrderModel::flags(const QModelIndex& index) const {
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-}
-
-TOrderModel::TRow TOrderModel::MakeRow(const TOrderData& o) {
-  return {ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name), QString::number(o.Quantity), AmountText(o.Amount)};
-}
-
-void TOrderModel::Append(const TOrderData& o) {
-  const int n = rowCount();
-  beginInsertRows({}, n, n);
-  FRows.push_back(MakeRow(o));
-  endInsertRows();
-}
-
-void TOrderModel::Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders) {
-  beginResetModel();
-  FRows.clear();
-  FRows.reserve(orders.size());
-  for (const auto& o : orders) FRows.push_back(MakeRow(*o));
-  endResetModel();
-}
-
-QString AmountText(TCurrency amount) {
-  QLocale locale;
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  return QStringLiteral("$") + locale.toString(static_cast<double>(amount) / 10000.0, 'f', 2);
-}
 
 void GetCmdParam(const std::string& cmdLine, std::string& cmd, std::string& param) {
   cmd.clear();
@@ -173,120 +98,26 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   ImgListNewNotify = MakeImgListNewNotify();
   ImgListOrder = MakeImgListOrder();
 
-  auto* central = new QWidget(this);
-  central->setObjectName(QStringLiteral("MainPanel"));
-  auto* v = new QVBoxLayout(central);
-  v->setContentsMargins(0, 0, 0, 0);
-  v->setSpacing(0);
+  FOrderModel = new TOrderModel();
+  FOrderModel->setParent(this);
+  FOrderModel->RowIcon = ImgListOrder.Image(0);
+  BuildMainUi(*this, *FOrderModel, FUi);
 
-  auto* bar = new QWidget(central);
-  bar->setObjectName(QStringLiteral("ButtonBar"));
-  auto* h = new QHBoxLayout(bar);
-  h->setContentsMargins(4, 8, 8, 8);
-  h->setSpacing(4);
-  btnCheck = new QPushButton(QString::fromLatin1(kCheckMail), bar);
-  btnCheck->setObjectName(QStringLiteral("btnCheck"));
-  suiArrowButton1 = new QToolButton(bar);
-  suiArrowButton1->setObjectName(QStringLiteral("suiArrowButton1"));
-  suiArrowButton1->setArrowType(Qt::DownArrow);
-  suiArrowButton1->setToolTip(QStringLiteral("Check one account"));
-  btnMailProgram = new QPushButton(QStringLiteral("Mail Program"), bar);
-  btnOptions = new QPushButton(QStringLiteral("Options"), bar);
-  btnHide = new QPushButton(QStringLiteral("Hide"), bar);
-  btnAbout = new QPushButton(QStringLiteral("About"), bar);
-  LabelHomepage = new TClickLabel(bar);
-  LabelHomepage->setObjectName(QStringLiteral("LabelHomepage"));
-  LabelHomepage->setText(QStringLiteral("Welcome to Brisklet"));
-  LabelHomepage->setToolTip(QString::fromLatin1(kHomepage));
-  // Room for the longer caption of the check button and every other caption,
-  // whatever the font and the skin's padding.
-  const QFontMetrics fm = btnCheck->fontMetrics();
-  btnCheck->setMinimumWidth(std::max(96, fm.horizontalAdvance(QString::fromLatin1(kStopChecking)) + 36));
-  for (QPushButton* b : {btnMailProgram, btnOptions, btnHide, btnAbout})
-    b->setMinimumWidth(std::max(77, fm.horizontalAdvance(b->text()) + 36));
-  h->addWidget(btnCheck);
-  h->addWidget(suiArrowButton1);
-  h->addSpacing(8);
-  h->addWidget(btnMailProgram);
-  h->addWidget(btnOptions);
-  h->addWidget(btnHide);
-  h->addWidget(btnAbout);
-  h->addStretch(1);
-  h->addWidget(LabelHomepage);
-  v->addWidget(bar);
-
-  OrderModel = new TOrderModel();
-  OrderModel->setParent(this);
-  OrderModel->RowIcon = ImgListOrder.Image(0);
-  lvOrders = new QTreeView(central);
-  lvOrders->setObjectName(QStringLiteral("lvOrders"));
-  lvOrders->setModel(OrderModel);
-  lvOrders->setRootIsDecorated(false);
-  lvOrders->setUniformRowHeights(true);
-  lvOrders->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvOrders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvOrders->setSortingEnabled(false);
-  lvOrders->header()->setSectionsClickable(false);
-  lvOrders->header()->setStretchLastSection(false);
-  // The classic widths, widened where today's fonts need more for the captions
-  // and for amounts like "$1234.56".
-  const int widths[] = {140, 160, 150, 70, 80};
-  for (int c = 0; c < 5; ++c) lvOrders->setColumnWidth(c, widths[c]);
-  v->addWidget(lvOrders, 1);
-  setCentralWidget(central);
-
-  sbPanel1 = new QLabel(this);
-  sbPanel1->setMinimumWidth(230);
-  sbPanel2 = new QLabel(this);
-  sbPanel2->setMinimumWidth(100);
-  sbPanel3 = new QLabel(QStringLiteral("Varnett"), this);
-  sbPanel3->setMinimumWidth(50);
-  sbProgress = new QProgressBar(this);
-  sbProgress->setMaximumWidth(120);
-  sbProgress->setMaximumHeight(14);
-  sbProgress->setTextVisible(false);
-  sbProgress->hide();
-  statusBar()->addWidget(sbPanel1, 1);
-  statusBar()->addPermanentWidget(sbProgress);
-  statusBar()->addPermanentWidget(sbPanel2);
-  statusBar()->addPermanentWidget(sbPanel3);
-
-  pmCheckMail = new QMenu(this);
-  A1 = pmCheckMail->addAction(QStringLiteral("Check All ..."));
-  pmCheckMail->addSeparator();
-
-  PopupMenuTray = new QMenu(this);
-  MIViewOrderList = PopupMenuTray->addAction(QStringLiteral("Open Quenbell"));
-  MICheckOrderNew = PopupMenuTray->addAction(QString::fromLatin1(kCheckMail));
-  PopupMenuTray->addSeparator();
-  Help1 = PopupMenuTray->addAction(QStringLiteral("Help"));
-  Homepage1 = PopupMenuTray->addAction(QStringLiteral("Homepage"));
-  MIAbout = PopupMenuTray->addAction(QStringLiteral("About..."));
-  PopupMenuTray->addSeparator();
-  MIExit = PopupMenuTray->addAction(QStringLiteral("Exit"));
-  PopupMenuTray->setDefaultAction(MIViewOrderList);
-
-  CTrayIcon = new TCoolTrayIcon(this, this);
-  CTrayIcon->SetPopupMenu(PopupMenuTray);
-  CTrayIcon->SetHint(QStringLiteral("Quenbell"));
-  CTrayIcon->SetIconVisible(true);
-  MSNPopForm = new TsuiMSNPopForm(this, this);
-
-  connect(btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
-  connect(suiArrowButton1, &QToolButton::clicked, this, &TFormMain::suiArrowButton1Click);
-  connect(btnMailProgram, &QPushButton::clicked, this, &TFormMain::btnMailProgramClick);
-  connect(btnOptions, &QPushButton::clicked, this, &TFormMain::btnOptionsClick);
-  connect(btnHide, &QPushButton::clicked, this, &TFormMain::btnHideClick);
-  connect(btnAbout, &QPushButton::clicked, this, &TFormMain::MIAboutClick);
-  connect(LabelHomepage, &TClickLabel::clicked, this, &TFormMain::Homepage1Click);
-  connect(A1, &QAction::triggered, this, &TFormMain::btnCheckClick);
-  connect(MIViewOrderList, &QAction::triggered, this, &TFormMain::MIViewOrderListClick);
-  connect(MICheckOrderNew, &QAction::triggered, this, &TFormMain::btnCheckClick);
-  connect(Help1, &QAction::triggered, this, &TFormMain::Help1Click);
-  connect(Homepage1, &QAction::triggered, this, &TFormMain::Homepage1Click);
-  connect(MIAbout, &QAction::triggered, this, &TFormMain::MIAboutClick);
-  connect(MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
-  connect(MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
+  connect(FUi.btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
+  connect(FUi.suiArrowButton1, &QToolButton::clicked, this, &TFormMain::suiArrowButton1Click);
+  connect(FUi.btnMailProgram, &QPushButton::clicked, this, &TFormMain::btnMailProgramClick);
+  connect(FUi.btnOptions, &QPushButton::clicked, this, &TFormMain::btnOptionsClick);
+  connect(FUi.btnHide, &QPushButton::clicked, this, &TFormMain::btnHideClick);
+  connect(FUi.btnAbout, &QPushButton::clicked, this, &TFormMain::MIAboutClick);
+  connect(FUi.LabelHomepage, &TClickLabel::clicked, this, &TFormMain::Homepage1Click);
+  connect(FUi.A1, &QAction::triggered, this, &TFormMain::btnCheckClick);
+  connect(FUi.MIViewOrderList, &QAction::triggered, this, &TFormMain::MIViewOrderListClick);
+  connect(FUi.MICheckOrderNew, &QAction::triggered, this, &TFormMain::btnCheckClick);
+  connect(FUi.Help1, &QAction::triggered, this, &TFormMain::Help1Click);
+  connect(FUi.Homepage1, &QAction::triggered, this, &TFormMain::Homepage1Click);
+  connect(FUi.MIAbout, &QAction::triggered, this, &TFormMain::MIAboutClick);
+  connect(FUi.MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
+  connect(FUi.MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
   connect(&TimerAutoCheck, &QTimer::timeout, this, &TFormMain::TimerAutoCheckTimer);
 
   PlaySound = [this](const QString& file) {
@@ -342,7 +173,7 @@ void TFormMain::customEvent(QEvent* e) {
 }
 
 void TFormMain::btnCheckClick() {
-  if (btnCheck->text() != QLatin1String(kCheckMail)) {
+  if (FUi.btnCheck->text() != QLatin1String(kCheckMail)) {
     EndCheckThread();
     return;
   }
@@ -385,18 +216,18 @@ void TFormMain::OnMailAccountClick(int index) {
 void TFormMain::StartCheckThread() {
   FbRunning = true;
   FNewOrderCome = false;
-  btnCheck->setText(QString::fromLatin1(kStopChecking));
-  MICheckOrderNew->setText(btnCheck->text());
+  FUi.btnCheck->setText(QString::fromLatin1(kStopChecking));
+  FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
   FOmu = std::make_unique<TGetMailThd>(this, FTaskList, FOrderList, *ParseGear);
   FOmu->ReadTimeoutMs = WorkerReadTimeoutMs;
   FOmu->Start();
-  CTrayIcon->SetIconList(&ImgListCheck);
-  CTrayIcon->SetCycleIcons(true);
+  FUi.CTrayIcon->SetIconList(&ImgListCheck);
+  FUi.CTrayIcon->SetCycleIcons(true);
 }
 
 void TFormMain::EndCheckThread() {
-  btnCheck->setText(QString::fromLatin1(kCheckMail));
-  MICheckOrderNew->setText(btnCheck->text());
+  FUi.btnCheck->setText(QString::fromLatin1(kCheckMail));
+  FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
   if (FOmu) {
     FOmu->Stop();
     std::this_thread::yield();
@@ -404,13 +235,13 @@ void TFormMain::EndCheckThread() {
 }
 
 void TFormMain::RefreshAccountMenu() {
-  const auto actions = pmCheckMail->actions();
+  const auto actions = FUi.pmCheckMail->actions();
   for (qsizetype i = 2; i < actions.size(); ++i) {
-    pmCheckMail->removeAction(actions[i]);
+    FUi.pmCheckMail->removeAction(actions[i]);
     delete actions[i];
   }
   for (size_t i = 0; i < AppOption->AccountList.size(); ++i) {
-    QAction* item = pmCheckMail->addAction(ToQ(AppOption->AccountList[i]->Name));
+    QAction* item = FUi.pmCheckMail->addAction(ToQ(AppOption->AccountList[i]->Name));
     item->setData(static_cast<int>(i));
     connect(item, &QAction::triggered, this, [this, i] { OnMailAccountClick(static_cast<int>(i)); });
   }
@@ -423,12 +254,12 @@ void TFormMain::TimerAutoCheckTimer() {
   }
   ++FTimeCount;
   if (FTimeCount < AppOption->iCheckPaymentTime * 10) return;
-  if (btnCheck->text() == QLatin1String(kCheckMail)) btnCheckClick();
+  if (FUi.btnCheck->text() == QLatin1String(kCheckMail)) btnCheckClick();
   FTimeCount = 0;
 }
 
 void TFormMain::suiArrowButton1Click() {
-  pmCheckMail->popup(btnCheck->mapToGlobal(QPoint(0, btnCheck->height())));
+  FUi.pmCheckMail->popup(FUi.btnCheck->mapToGlobal(QPoint(0, FUi.btnCheck->height())));
 }
 
 void TFormMain::btnOptionsClick() {
@@ -441,7 +272,7 @@ void TFormMain::MIAboutClick() {
   about.exec();
 }
 
-void TFormMain::btnHideClick() { CTrayIcon->HideMainForm(); }
+void TFormMain::btnHideClick() { FUi.CTrayIcon->HideMainForm(); }
 
 void TFormMain::MIViewOrderListClick() {
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -490,8 +321,8 @@ void TFormMain::changeEvent(QEvent* e) {
 
 void TFormMain::FormActivate() {
   if (FbRunning) return;
-  CTrayIcon->SetCycleIcons(false);
-  CTrayIcon->SetIconIndex(0);
+  FUi.CTrayIcon->SetCycleIcons(false);
+  FUi.CTrayIcon->SetIconIndex(0);
 }
 
 void TFormMain::ReleaseFinishedWorker() {
@@ -519,7 +350,7 @@ void TFormMain::WMUpdateStatus() {
         }
       } catch (...) {
       }
-      sbPanel1->setText(ToQ(rec->LogMessage));
+      FUi.sbPanel1->setText(ToQ(rec->LogMessage));
     }
   }
   if (!FFinished) return;
@@ -527,21 +358,21 @@ void TFormMain::WMUpdateStatus() {
   ReleaseFinishedWorker();
   FbRunning = false;
   EndCheckThread();
-  CTrayIcon->SetCycleIcons(false);
-  sbProgress->hide();
+  FUi.CTrayIcon->SetCycleIcons(false);
+  FUi.sbProgress->hide();
   if (FNewOrderCome) {
     PlaySound(QString::fromStdString(ExecutableDir() + "/Sound/ewpayment.wav"));
     if (!isActiveWindow()) {
-      CTrayIcon->SetIconList(&ImgListNewNotify);
-      CTrayIcon->SetCycleIcons(true);
+      FUi.CTrayIcon->SetIconList(&ImgListNewNotify);
+      FUi.CTrayIcon->SetCycleIcons(true);
     }
-    MSNPopForm->Title = QString::fromStdString(ApplicationTitle());
-    MSNPopForm->StayTime = 3500;
-    MSNPopForm->MessageText = QStringLiteral("%1 new payment(s) received").arg(iNewOrderCount);
-    MSNPopForm->Popup();
+    FUi.MSNPopForm->Title = QString::fromStdString(ApplicationTitle());
+    FUi.MSNPopForm->StayTime = 3500;
+    FUi.MSNPopForm->MessageText = QStringLiteral("%1 new payment(s) received").arg(iNewOrderCount);
+    FUi.MSNPopForm->Popup();
   } else {
-    CTrayIcon->SetCycleIcons(false);
-    CTrayIcon->SetIconIndex(0);
+    FUi.CTrayIcon->SetCycleIcons(false);
+    FUi.CTrayIcon->SetIconIndex(0);
   }
   Post(WM_ADD_ORDER, 1, 0);
 }
@@ -550,24 +381,24 @@ void TFormMain::WMOrderNew(intptr_t wParam) {
   {
     auto orders = FOrderList.Lock();
     try {
-      if (wParam == 0 && !orders->empty()) OrderModel->Append(*orders->back());
-      else if (wParam == 1) OrderModel->Rebuild(*orders);
+      if (wParam == 0 && !orders->empty()) FOrderModel->Append(*orders->back());
+      else if (wParam == 1) FOrderModel->Rebuild(*orders);
     } catch (...) {
     }
   }
-  sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(OrderModel->rowCount()));
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
 }
 
 void TFormMain::WMProgress(intptr_t state, intptr_t value) {
   // A long first check of a large mailbox shows how far it has come.
   if (state == rmsBegin) {
-    sbProgress->setRange(0, static_cast<int>(value > 0 ? value : 0));
-    sbProgress->setValue(0);
-    sbProgress->setVisible(value > 0);
+    FUi.sbProgress->setRange(0, static_cast<int>(value > 0 ? value : 0));
+    FUi.sbProgress->setValue(0);
+    FUi.sbProgress->setVisible(value > 0);
   } else if (state == rmsWork) {
-    sbProgress->setValue(static_cast<int>(value));
+    FUi.sbProgress->setValue(static_cast<int>(value));
   } else {
-    sbProgress->hide();
+    FUi.sbProgress->hide();
   }
 }
 
