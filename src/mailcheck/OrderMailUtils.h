@@ -13,6 +13,7 @@
 #include "analysis/OMAnalyze.h"
 #include "analysis/TextUtil.h"
 #include "mailcheck/OldUIDs.h"
+#include "mailcheck/OrderStoreHook.h"
 #include "mailcheck/Pop3Session.h"
 #include "settings/QnbBase.h"
 #include "settings/ThreadList.h"
@@ -131,6 +132,10 @@ class TGetMailThd {
   static constexpr size_t kDefaultPipelineBytes = size_t(4) << 20;
   int PipelineWindow = kDefaultPipelineWindow;
   size_t PipelineBytes = kDefaultPipelineBytes;
+  // Told of every new order before it joins the list, of orders pruned from
+  // the list and of each account's new memory; nullptr keeps nothing. The
+  // store must outlive the worker. Set before Start.
+  TOrderStoreHook* Store = nullptr;
 
  private:
   void Execute();
@@ -140,7 +145,7 @@ class TGetMailThd {
   void GetOrderMail(const std::string& sAccount, const std::string& sServer, const std::string& sPort,
                     const std::string& sUsername, const std::string& sPassword, bool bSecureLogin,
                     bool bLeaveCopyOnServer, TSecurity aSecurity);
-  int DealOrder(TMsgType& AMsg);
+  int DealOrder(TMsgType& AMsg, const TStrings& mailSource);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   bool IsMailRetrieved(const std::string& mUid) const;
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam);

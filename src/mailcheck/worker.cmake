@@ -1,3 +1,4 @@
 # The check worker and the account check.
 target_sources(quenbell_mailcheck PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.cpp ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.h)
+  ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.cpp ${CMAKE_CURRENT_LIST_DIR}/OrderMailUtils.h
+  ${CMAKE_CURRENT_LIST_DIR}/OrderStoreHook.h)
