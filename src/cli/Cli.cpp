@@ -22,9 +22,14 @@ const TCommand kCommands[] = {
     {"analyze", "[--plugins DIR] FILE", "let the analyzer plug-ins turn a mail into an order (JSON)", CmdAnalyze},
     {"plugins", "[--plugins DIR]", "list the accepted analyzer plug-ins (JSON lines)", CmdPlugins},
     {"check",
-     "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
+     "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] [--no-history] "
      "[--account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT]...",
      "check the given or the stored accounts for new payments (JSON lines)", CmdCheck},
+    {"history",
+     "list [--account NAME] [--from DATE] [--to DATE] [--search TEXT] | "
+     "export --format csv|json [--from DATE] [--to DATE] [--output FILE] | "
+     "totals [--by day|month] [--from DATE] [--to DATE]",
+     "the stored orders as JSON lines, exported, or summed per period and currency", CmdHistory},
     {"help", "", "list the subcommands", CmdHelp},
 };
 
@@ -88,6 +93,15 @@ bool TakeOption(TArgs& args, const std::string& name, std::string& value) {
     if (i + 1 >= args.size()) throw TUsageError(name + " needs a value");
     value = args[i + 1];
     args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    return true;
+  }
+  return false;
+}
+
+bool TakeFlag(TArgs& args, const std::string& name) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != name) continue;
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
     return true;
   }
   return false;

@@ -13,6 +13,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Json.h"
+#include "history/OrderHistory.h"
 #include "mailcheck/OrderMailUtils.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
@@ -166,6 +167,14 @@ class TOrderPrinter {
     return it != printed_.end() && it->second == o.OrderID.str();
   }
   std::unordered_map<const TOrderData*, std::string> printed_;
+
+ public:
+  // Orders already on the list count as printed (restored ones were printed
+  // by the process that found them).
+  void MarkPrinted(TOrderList& orders) {
+    auto list = orders.Lock();
+    for (const auto& o : *list) printed_[o.get()] = o->OrderID.str();
+  }
 };
 
 }  // namespace
@@ -196,6 +205,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   std::string accountArg;
   while (TakeOption(args, "--account", accountArg))
     adhoc.push_back(ParseAccountArg(accountArg, static_cast<int32_t>(adhoc.size())));
+  const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
   TQnbProcessObjects objects;
@@ -211,12 +221,28 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   TOrderPrinter printer;
   TSigintGuard sigint;
 
+  // The memory and the order list the last process left, and every new
+  // order kept before its line is printed.
+  std::unique_ptr<TOrderHistory> history;
+  std::mutex errMutex;
+  if (!noHistory && AppOption->bRememberPayments) {
+    history = std::make_unique<TOrderHistory>();
+    history->OnProblem = [&](const std::string& m) {
+      std::lock_guard<std::mutex> lock(errMutex);
+      io.err << "quenbell-cli: " << m << "\n";
+      io.err.flush();
+    };
+    if (history->Open()) history->Restore(orderList, *OldUIDs);
+    printer.MarkPrinted(orderList);
+  }
+
   for (int run = 0; run < repeat; ++run) {
     ClearList(taskList);
     for (const auto& t : tasks) taskList.Add(std::make_unique<TTaskData>(t));
     TGetMailThd worker(&queue, taskList, orderList, *gear);
     worker.CAFile = caFile;
     worker.PipelineWindow = pipelineWindow;
+    worker.Store = history.get();
     worker.Start();
     bool stopped = false, finished = false;
     while (!finished) {
