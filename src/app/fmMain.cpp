@@ -1,7 +1,13 @@
 #include "app/fmMain.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSaveFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -24,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "app/ClickLabel.h"
@@ -34,7 +41,11 @@
 #include "app/Skin.h"
 #include "app/fmAbout.h"
 #include "app/fmOptions.h"
+#include "app/OrderExport.h"
 #include "app/OrderModel.h"
+#include "app/fmOrderDetails.h"
+#include "history/OrderTotals.h"
+#include "mailcheck/OldUIDs.h"
 #include "settings/Platform.h"
 #include "settings/QnbBase.h"
 #include "settings/VrDiag.h"
@@ -119,6 +130,27 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   connect(FUi.MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
   connect(FUi.MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
   connect(&TimerAutoCheck, &QTimer::timeout, this, &TFormMain::TimerAutoCheckTimer);
+  connect(FUi.cbView, &QComboBox::currentIndexChanged, this, &TFormMain::ViewChanged);
+  connect(FUi.edSearch, &QLineEdit::textChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.cbDates, &QCheckBox::toggled, this, [this](bool on) {
+    FUi.deFrom->setEnabled(on);
+    FUi.deTo->setEnabled(on);
+    FilterChanged();
+  });
+  connect(FUi.deFrom, &QDateEdit::dateChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.deTo, &QDateEdit::dateChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.MIExportCsv, &QAction::triggered, this, [this] { ExportView(false); });
+  connect(FUi.MIExportJson, &QAction::triggered, this, [this] { ExportView(true); });
+  connect(FUi.btnAnalyseAgain, &QPushButton::clicked, this, &TFormMain::AnalyseAgainSelected);
+  connect(FUi.MIAnalyseAgain, &QAction::triggered, this, &TFormMain::AnalyseAgainSelected);
+  connect(FUi.lvOrders, &QTreeView::doubleClicked, this, [this](const QModelIndex& i) { ShowDetails(i.row()); });
+  connect(FUi.MIDetails, &QAction::triggered, this, [this] {
+    const QModelIndex i = FUi.lvOrders->currentIndex();
+    if (i.isValid()) ShowDetails(i.row());
+  });
+  connect(FUi.lvOrders, &QTreeView::customContextMenuRequested, this, [this](const QPoint& p) {
+    if (FUi.lvOrders->indexAt(p).isValid()) FUi.pmOrders->popup(FUi.lvOrders->viewport()->mapToGlobal(p));
+  });
 
   PlaySound = [this](const QString& file) {
     if (!QFileInfo::exists(file)) return;
@@ -130,6 +162,16 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     effect->play();
   };
   StartProgram = [](const QString& program, const QStringList& args) { QProcess::startDetached(program, args); };
+  ChooseExportFile = [this](const QString& filter, const QString& suffix) {
+    QFileDialog dlg(this, QStringLiteral("Export payments"), QDir::homePath(), filter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(suffix);
+    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().first() : QString();
+  };
+  SendNotification = [this](const TNotification& n) {
+    if (!FNotifier) FNotifier = std::make_unique<TDesktopNotifier>();
+    FNotifier->Notify(n);
+  };
 
   ApplySkin(*this);
   resize(680, 360);
@@ -152,6 +194,7 @@ void TFormMain::InitMain() {
     show();
   }
   ParseGear = PluginDir.empty() ? std::make_unique<TParseGear>() : std::make_unique<TParseGear>(PluginDir);
+  ApplyHistoryOption();
   RefreshAccountMenu();
   FTimeCount = 0;
   if (AppOption->bCheckPaymentWhenOpening) btnCheckClick();
@@ -220,6 +263,7 @@ void TFormMain::StartCheckThread() {
   FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
   FOmu = std::make_unique<TGetMailThd>(this, FTaskList, FOrderList, *ParseGear);
   FOmu->ReadTimeoutMs = WorkerReadTimeoutMs;
+  FOmu->Store = History();
   FOmu->Start();
   FUi.CTrayIcon->SetIconList(&ImgListCheck);
   FUi.CTrayIcon->SetCycleIcons(true);
@@ -264,7 +308,9 @@ void TFormMain::suiArrowButton1Click() {
 
 void TFormMain::btnOptionsClick() {
   TFormOptions dlg(this);
-  if (dlg.exec() == QDialog::Accepted) RefreshAccountMenu();
+  if (dlg.exec() != QDialog::Accepted) return;
+  RefreshAccountMenu();
+  ApplyHistoryOption();
 }
 
 void TFormMain::MIAboutClick() {
@@ -329,6 +375,10 @@ void TFormMain::ReleaseFinishedWorker() {
   // Its last record is queued right before its body returns: the join is short.
   if (FOmu) FOmu->WaitFor();
   FOmu.reset();
+  if (FDropHistoryAfterRun) {
+    FDropHistoryAfterRun = false;
+    ApplyHistoryOption();
+  }
 }
 
 void TFormMain::WMUpdateStatus() {
@@ -370,6 +420,16 @@ void TFormMain::WMUpdateStatus() {
     FUi.MSNPopForm->StayTime = 3500;
     FUi.MSNPopForm->MessageText = QStringLiteral("%1 new payment(s) received").arg(iNewOrderCount);
     FUi.MSNPopForm->Popup();
+    if (AppOption->bDesktopNotify && SendNotification) {
+      std::vector<TOrderData> fresh;
+      {
+        auto orders = FOrderList.Lock();
+        const size_t n = std::min(orders->size(), static_cast<size_t>(std::max(iNewOrderCount, 0)));
+        // New orders join the list at its end.
+        for (size_t i = orders->size() - n; i < orders->size(); ++i) fresh.push_back(*(*orders)[i]);
+      }
+      if (!fresh.empty()) SendNotification(PaymentNotification(fresh));
+    }
   } else {
     FUi.CTrayIcon->SetCycleIcons(false);
     FUi.CTrayIcon->SetIconIndex(0);
@@ -378,15 +438,196 @@ void TFormMain::WMUpdateStatus() {
 }
 
 void TFormMain::WMOrderNew(intptr_t wParam) {
-  {
+  if (wParam == 1) {
+    RefreshView();
+  } else if (!ShowsWholeHistory()) {
     auto orders = FOrderList.Lock();
     try {
-      if (wParam == 0 && !orders->empty()) FOrderModel->Append(*orders->back());
-      else if (wParam == 1) FOrderModel->Rebuild(*orders);
+      if (!orders->empty()) FOrderModel->Append(*orders->back());
     } catch (...) {
     }
   }
   FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+}
+
+bool TFormMain::ShowsWholeHistory() const { return FUi.cbView->currentIndex() == 1; }
+
+void TFormMain::RefreshView() {
+  try {
+    if (ShowsWholeHistory() && History()) {
+      FOrderModel->SetRecords(History()->Query({}));
+    } else {
+      auto orders = FOrderList.Lock();
+      FOrderModel->Rebuild(*orders);
+    }
+  } catch (...) {
+  }
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+  RefreshTotals();
+}
+
+void TFormMain::ViewChanged() {
+  if (ShowsWholeHistory() && !History()) {
+    FUi.cbView->setCurrentIndex(0);
+    MBInfo("The order history is off: turn on \"Remember payments between starts\" in the options.");
+    return;
+  }
+  RefreshView();
+}
+
+void TFormMain::FilterChanged() {
+  TDateTime from = 0, to = 0;
+  if (FUi.cbDates->isChecked()) {
+    const QDate f = FUi.deFrom->date(), t = FUi.deTo->date();
+    TryEncodeDateTime(f.year(), f.month(), f.day(), 0, 0, 0, from);
+    TryEncodeDateTime(t.year(), t.month(), t.day(), 0, 0, 0, to);
+    to += 1;  // the last day included
+  }
+  FOrderModel->SetFilter(FUi.edSearch->text(), from, to);
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+}
+
+QString TFormMain::TotalsText() const { return FUi.lbTotals->text(); }
+
+void TFormMain::RefreshTotals() {
+  const TDateTime now = NowDateTime();
+  const TDateTime today = StartOfDay(now), week = StartOfWeek(now), month = StartOfMonth(now);
+  std::vector<THistoryRecord> stored;
+  std::vector<std::unique_ptr<TOrderData>> listed;
+  std::vector<const TOrderData*> orders;
+  if (History()) {
+    THistoryQuery q;
+    q.From = std::min(week, month);
+    stored = History()->Query(q);
+    for (const auto& r : stored) orders.push_back(&r.Order);
+  } else {
+    auto list = FOrderList.Lock();
+    for (const auto& o : *list) orders.push_back(listed.emplace_back(std::make_unique<TOrderData>(*o)).get());
+  }
+  auto part = [&](const char* caption, TDateTime from) {
+    const auto totals = TotalsBetween(orders, from, today + 1);
+    QStringList sums;
+    int64_t count = 0;
+    for (const auto& t : totals) {
+      sums << AmountText(t.Amount, t.Currency);
+      count += t.Count;
+    }
+    if (count == 0) return QStringLiteral("%1: no payments").arg(QLatin1String(caption));
+    return QStringLiteral("%1: %2 (%3 payments)").arg(QLatin1String(caption), sums.join(QStringLiteral(" \u00b7 "))).arg(count);
+  };
+  FUi.lbTotals->setText(part("Today", today) + QStringLiteral("     ") + part("This week", week) +
+                        QStringLiteral("     ") + part("This month", month));
+}
+
+std::vector<const THistoryRecord*> TFormMain::ShownRecords(bool selectedOnly) const {
+  std::vector<const THistoryRecord*> out;
+  if (selectedOnly) {
+    QModelIndexList rows = FUi.lvOrders->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record);
+  } else {
+    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record);
+  }
+  return out;
+}
+
+void TFormMain::ExportView(bool json) {
+  const QString file = ChooseExportFile(json ? QStringLiteral("JSON (*.json)") : QStringLiteral("CSV (*.csv)"),
+                                        json ? QStringLiteral("json") : QStringLiteral("csv"));
+  if (file.isEmpty()) return;
+  const auto records = ShownRecords(false);
+  QSaveFile out(file);
+  if (!out.open(QIODevice::WriteOnly) || out.write(json ? OrdersJson(records) : OrdersCsv(records)) < 0 ||
+      !out.commit()) {
+    MBError(FromQ(QStringLiteral("Could not write \"%1\": %2").arg(file, out.errorString())));
+    return;
+  }
+  FUi.sbPanel1->setText(QStringLiteral("%1 payment(s) exported to %2").arg(records.size()).arg(file));
+}
+
+void TFormMain::AnalyseAgainSelected() {
+  if (!History()) {
+    MBInfo("The order history is off: turn on \"Remember payments between starts\" in the options.");
+    return;
+  }
+  if (FbRunning) {
+    MBInfo("Please wait until the check has ended.");
+    return;
+  }
+  const auto selected = ShownRecords(true);
+  if (selected.empty()) return;
+  int done = 0;
+  std::vector<std::string> failures;
+  for (const THistoryRecord* r : selected) {
+    const int64_t id = r->Id != 0 ? r->Id : History()->FindId(r->Order);
+    TOrderData fresh;
+    std::string why;
+    if (id == 0) why = "its mail is not stored";
+    if (id != 0 && History()->AnalyseAgain(id, *ParseGear, fresh, why)) {
+      ++done;
+      // The list holds a copy: it shows what the analyzers say now too.
+      auto orders = FOrderList.Lock();
+      for (auto& o : *orders)
+        if (o->FromAccount == fresh.FromAccount && o->UID == fresh.UID && o->OrderID == fresh.OrderID) *o = fresh;
+      continue;
+    }
+    failures.push_back(r->Order.OrderID.str() + ": " + why);
+  }
+  RefreshView();
+  FUi.sbPanel1->setText(QStringLiteral("%1 stored mail(s) analysed again").arg(done));
+  if (!failures.empty()) {
+    std::string text = "These payments could not be analysed again:";
+    for (const auto& f : failures) text += "\r\n" + f;
+    MBError(text);
+  }
+}
+
+void TFormMain::ShowDetails(int row) {
+  if (row < 0 || row >= FOrderModel->rowCount()) return;
+  THistoryRecord record = FOrderModel->Entry(row).Record;
+  // A row of the list: the history knows when it was seen.
+  if (record.Id == 0 && History()) {
+    if (const int64_t id = History()->FindId(record.Order)) {
+      THistoryQuery q;
+      q.Account = record.Order.FromAccount;
+      for (auto& r : History()->Query(q))
+        if (r.Id == id) record = std::move(r);
+    }
+  }
+  TFormOrderDetails dlg(record, this);
+  dlg.exec();
+}
+
+void TFormMain::ReportHistoryProblem(const std::string& text) {
+  // The worker meets write failures on its own thread.
+  QMetaObject::invokeMethod(this, [text] { MBError(text); }, Qt::QueuedConnection);
+}
+
+void TFormMain::ApplyHistoryOption() {
+  if (!AppOption->bRememberPayments) {
+    if (!FHistory) return;
+    // The running worker writes to it until its run ends.
+    if (FbRunning) {
+      FDropHistoryAfterRun = true;
+      return;
+    }
+    FHistory.reset();
+    FUi.cbView->setCurrentIndex(0);
+    RefreshView();
+    return;
+  }
+  if (FHistory) return;
+  FHistory = std::make_unique<TOrderHistory>(HistoryPath.empty() ? TOrderHistory::DefaultPath() : HistoryPath);
+  FHistory->OnProblem = [this](const std::string& text) { ReportHistoryProblem(text); };
+  // Restored only into an empty list: a list of this process already holds
+  // what it found.
+  bool emptyList;
+  {
+    auto orders = FOrderList.Lock();
+    emptyList = orders->empty();
+  }
+  if (FHistory->Open() && emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->Restore(FOrderList, *OldUIDs);
+  RefreshView();
 }
 
 void TFormMain::WMProgress(intptr_t state, intptr_t value) {

@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "app/DesktopNotify.h"
 #include "app/QnbImages.h"
 #include "app/fmMainLayout.h"
+#include "history/OrderHistory.h"
 #include "mailcheck/OrderMailUtils.h"
 
 namespace qnb {
@@ -52,6 +54,12 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   QTimer& ScheduleTimer() { return TimerAutoCheck; }
   const TImageList& CheckImages() const { return ImgListCheck; }
   const TImageList& NewOrderImages() const { return ImgListNewNotify; }
+  // The history in use; nullptr when payments are not remembered or the file
+  // cannot be used.
+  TOrderHistory* History() const { return FHistory && FHistory->IsOpen() ? FHistory.get() : nullptr; }
+  bool ShowsWholeHistory() const;
+  // The totals strip's text.
+  QString TotalsText() const;
 
   // Seams for tests: the plug-in folder (empty: beside the executable), the
   // POP3 time-outs, the sound player, the program starter.
@@ -59,6 +67,12 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   int WorkerReadTimeoutMs = TPop3Session::kReadTimeoutMs;
   std::function<void(const QString& wavFile)> PlaySound;
   std::function<void(const QString& program, const QStringList& args)> StartProgram;
+  // The file an export goes to (empty: cancelled); filter e.g. "CSV (*.csv)".
+  std::function<QString(const QString& filter, const QString& suffix)> ChooseExportFile;
+  // Where a desktop notification goes; the session bus's service by default.
+  std::function<void(const TNotification&)> SendNotification;
+  // The history file (empty: the default place); set before InitMain.
+  std::string HistoryPath;
 
  public slots:
   void btnCheckClick();
@@ -74,6 +88,11 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void btnMailProgramClick();
   void Help1Click();
   void Homepage1Click();
+  void ViewChanged();
+  void FilterChanged();
+  void ExportView(bool json);
+  void AnalyseAgainSelected();
+  void ShowDetails(int row);
 
  public:
   // Waits up to timeoutMs for a stopped worker to end; true when none runs.
@@ -92,6 +111,14 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void WMProgress(intptr_t state, intptr_t value);
   void FormActivate();
   void ReleaseFinishedWorker();
+  // Opens or drops the history as the option says.
+  void ApplyHistoryOption();
+  void ReportHistoryProblem(const std::string& text);
+  // Shows the list or the history again, as they are now.
+  void RefreshView();
+  void RefreshTotals();
+  // The shown rows' records, in shown order (selected ones only when asked).
+  std::vector<const THistoryRecord*> ShownRecords(bool selectedOnly) const;
 
   TMainUi FUi;
   TOrderModel* FOrderModel = nullptr;
@@ -106,6 +133,9 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   TOrderList FOrderList;
   std::unique_ptr<TGetMailThd> FOmu;
   std::unique_ptr<TParseGear> ParseGear;
+  std::unique_ptr<TOrderHistory> FHistory;
+  bool FDropHistoryAfterRun = false;
+  std::unique_ptr<TDesktopNotifier> FNotifier;
 };
 
 // The one main window while the program runs.

@@ -1,6 +1,10 @@
 #include "app/fmMainLayout.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -66,6 +70,47 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   h->addWidget(ui.LabelHomepage);
   v->addWidget(bar);
 
+  auto* filters = new QWidget(central);
+  filters->setObjectName(QStringLiteral("FilterBar"));
+  auto* fh = new QHBoxLayout(filters);
+  fh->setContentsMargins(4, 0, 8, 4);
+  fh->setSpacing(4);
+  ui.cbView = new QComboBox(filters);
+  ui.cbView->setObjectName(QStringLiteral("cbView"));
+  ui.cbView->addItems({QStringLiteral("Payments on server"), QStringLiteral("Whole history")});
+  ui.edSearch = new QLineEdit(filters);
+  ui.edSearch->setObjectName(QStringLiteral("edSearch"));
+  ui.edSearch->setPlaceholderText(QStringLiteral("Search buyer, e-mail, product, order ID"));
+  ui.edSearch->setClearButtonEnabled(true);
+  ui.cbDates = new QCheckBox(QStringLiteral("From"), filters);
+  ui.cbDates->setObjectName(QStringLiteral("cbDates"));
+  ui.deFrom = new QDateEdit(QDate::currentDate().addMonths(-1), filters);
+  ui.deTo = new QDateEdit(QDate::currentDate(), filters);
+  for (QDateEdit* d : {ui.deFrom, ui.deTo}) {
+    d->setCalendarPopup(true);
+    d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    d->setEnabled(false);
+  }
+  ui.btnExport = new QPushButton(QStringLiteral("Export"), filters);
+  ui.btnExport->setObjectName(QStringLiteral("btnExport"));
+  ui.pmExport = new QMenu(&window);
+  ui.MIExportCsv = ui.pmExport->addAction(QStringLiteral("Export as CSV..."));
+  ui.MIExportJson = ui.pmExport->addAction(QStringLiteral("Export as JSON..."));
+  ui.btnExport->setMenu(ui.pmExport);
+  ui.btnAnalyseAgain = new QPushButton(QStringLiteral("Analyse again"), filters);
+  ui.btnAnalyseAgain->setObjectName(QStringLiteral("btnAnalyseAgain"));
+  ui.btnAnalyseAgain->setToolTip(QStringLiteral("Run the analyzers again over the stored mails of the selected payments"));
+  fh->addWidget(ui.cbView);
+  fh->addWidget(ui.edSearch, 1);
+  fh->addWidget(ui.cbDates);
+  fh->addWidget(ui.deFrom);
+  fh->addWidget(new QLabel(QStringLiteral("to"), filters));
+  fh->addWidget(ui.deTo);
+  fh->addSpacing(8);
+  fh->addWidget(ui.btnExport);
+  fh->addWidget(ui.btnAnalyseAgain);
+  v->addWidget(filters);
+
   ui.lvOrders = new QTreeView(central);
   ui.lvOrders->setObjectName(QStringLiteral("lvOrders"));
   ui.lvOrders->setModel(&model);
@@ -73,14 +118,27 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   ui.lvOrders->setUniformRowHeights(true);
   ui.lvOrders->setSelectionBehavior(QAbstractItemView::SelectRows);
   ui.lvOrders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  ui.lvOrders->setSortingEnabled(false);
-  ui.lvOrders->header()->setSectionsClickable(false);
+  ui.lvOrders->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // No column sorted at first: the rows keep the order in which they came.
+  ui.lvOrders->header()->setSortIndicator(-1, Qt::AscendingOrder);
+  ui.lvOrders->setSortingEnabled(true);
+  ui.lvOrders->header()->setSectionsClickable(true);
   ui.lvOrders->header()->setStretchLastSection(false);
+  ui.lvOrders->setContextMenuPolicy(Qt::CustomContextMenu);
   // The classic widths, widened where today's fonts need more for the captions
-  // and for amounts like "$1234.56".
-  const int widths[] = {140, 160, 150, 70, 80};
-  for (int c = 0; c < 5; ++c) ui.lvOrders->setColumnWidth(c, widths[c]);
+  // and for amounts like "€1234.56".
+  const int widths[] = {140, 160, 150, 70, 90, 120};
+  for (int c = 0; c < 6; ++c) ui.lvOrders->setColumnWidth(c, widths[c]);
   v->addWidget(ui.lvOrders, 1);
+  ui.pmOrders = new QMenu(&window);
+  ui.MIDetails = ui.pmOrders->addAction(QStringLiteral("Details..."));
+  ui.MIAnalyseAgain = ui.pmOrders->addAction(QStringLiteral("Analyse again"));
+
+  ui.lbTotals = new QLabel(central);
+  ui.lbTotals->setObjectName(QStringLiteral("lbTotals"));
+  ui.lbTotals->setContentsMargins(6, 3, 6, 3);
+  ui.lbTotals->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  v->addWidget(ui.lbTotals);
   window.setCentralWidget(central);
 
   ui.sbPanel1 = new QLabel(&window);

@@ -5,7 +5,11 @@
 #include <QIcon>
 
 class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
 class QLabel;
+class QLineEdit;
 class QMainWindow;
 class QMenu;
 class QProgressBar;
@@ -28,7 +32,23 @@ struct TMainUi {
   QPushButton* btnHide = nullptr;
   QPushButton* btnAbout = nullptr;
   TClickLabel* LabelHomepage = nullptr;
+  // Above the list: what it shows, the search box, the date range, export and
+  // the second analysis of stored mails.
+  QComboBox* cbView = nullptr;  // 0: payments on server, 1: whole history
+  QLineEdit* edSearch = nullptr;
+  QCheckBox* cbDates = nullptr;
+  QDateEdit* deFrom = nullptr;
+  QDateEdit* deTo = nullptr;
+  QPushButton* btnExport = nullptr;
+  QMenu* pmExport = nullptr;
+  QAction* MIExportCsv = nullptr;
+  QAction* MIExportJson = nullptr;
+  QPushButton* btnAnalyseAgain = nullptr;
   QTreeView* lvOrders = nullptr;
+  QMenu* pmOrders = nullptr;  // the list's context menu
+  QAction* MIDetails = nullptr;
+  QAction* MIAnalyseAgain = nullptr;
+  QLabel* lbTotals = nullptr;  // today, this week, this month
   QLabel* sbPanel1 = nullptr;
   QLabel* sbPanel2 = nullptr;
   QLabel* sbPanel3 = nullptr;

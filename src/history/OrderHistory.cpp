@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "analysis/MsgType.h"
 #include "history/OrderFields.h"
 
 namespace qnb {
@@ -504,6 +505,80 @@ bool TOrderHistory::UpdateOrder(int64_t id, const TOrderData& order) {
     return sqlite3_changes(FDb) > 0;
   } catch (const TSqlError& e) {
     WriteFailed(e.what());
+    return false;
+  }
+}
+
+int64_t TOrderHistory::FindId(const TOrderData& order) {
+  std::lock_guard<std::recursive_mutex> lock(FMutex);
+  if (!FDb) return 0;
+  try {
+    TStmt st(FDb, "SELECT id FROM orders WHERE FromAccount = ? AND UID = ? AND OrderID = ?");
+    st.Text(1, order.FromAccount);
+    st.Text(2, order.UID);
+    st.Text(3, order.OrderID);
+    return st.Step() ? st.ColInt(0) : 0;
+  } catch (const TSqlError&) {
+    return 0;
+  }
+}
+
+bool TOrderHistory::AnalyseAgain(int64_t id, TParseGear& gear, TOrderData& result, std::string& why) {
+  std::lock_guard<std::recursive_mutex> lock(FMutex);
+  TOrderData old;
+  {
+    if (!FDb) {
+      why = "no order history";
+      return false;
+    }
+    try {
+      TStmt st(FDb, "SELECT " + ColumnList() + " FROM orders WHERE id = ?");
+      st.Int(1, id);
+      if (!st.Step()) {
+        why = "the order is not stored";
+        return false;
+      }
+      ReadOrder(st, old, 0);
+    } catch (const TSqlError& e) {
+      why = e.what();
+      return false;
+    }
+  }
+  TStrings lines;
+  if (!MailSource(id, lines)) {
+    why = "its mail is not stored";
+    return false;
+  }
+  TStrings headers;
+  for (const auto& l : lines) {
+    if (l.empty()) break;
+    headers.push_back(l);
+  }
+  try {
+    if (!gear.IsOrderMail(headers)) {
+      why = "no analyzer claims the mail";
+      return false;
+    }
+    TMsgType msg;
+    msg.Assign(lines);
+    msg.SetUID(old.UID);
+    TOrderData fresh;
+    if (!gear.GetOrderData(msg, &fresh)) {
+      why = "no analyzer could parse the mail";
+      return false;
+    }
+    if (Trim(fresh.RegName.str()).empty()) fresh.RegName = fresh.Name.str();
+    fresh.UID = old.UID;
+    fresh.FromAccount = old.FromAccount;
+    fresh.OrderID = old.OrderID;
+    if (!UpdateOrder(id, fresh)) {
+      why = "the order history cannot be written";
+      return false;
+    }
+    result = fresh;
+    return true;
+  } catch (const std::exception& e) {
+    why = e.what();
     return false;
   }
 }

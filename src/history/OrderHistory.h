@@ -81,6 +81,13 @@ class TOrderHistory final : public TOrderStoreHook {
   bool MailSource(int64_t id, TStrings& lines);
   // Replaces the fields of a stored order (its key fields stay).
   bool UpdateOrder(int64_t id, const TOrderData& order);
+  // The stored order of the same account, UID and order ID; 0 when none.
+  int64_t FindId(const TOrderData& order);
+  // Runs the analyzers again over the stored mail of an order (after a rule
+  // changed) and stores what they say now; account, UID and order ID stay,
+  // as they are the order's key. False, with why, when there is no stored
+  // mail or no analyzer claims or parses it any more.
+  bool AnalyseAgain(int64_t id, TParseGear& gear, TOrderData& result, std::string& why);
 
   // TOrderStoreHook: the worker thread.
   void OrderFound(const TOrderData& order, const TStrings& mailSource) override;

@@ -92,7 +92,8 @@ TEST_F(MainWindow, CheckWithPaymentsFillsTheListAndAnnouncesThem) {
   EXPECT_EQ(w->Ui().sbPanel1->text(), "3 new payment(s) received");
   EXPECT_EQ(w->Ui().sbPanel2->text(), "3 payment(s)");
   EXPECT_EQ(w->Model().Row(0).id.toStdString(), PayNimbusOrderID(1));
-  EXPECT_EQ(w->Model().Row(1).amount, AmountText(PayNimbusOrderFor(2).amount));
+  EXPECT_EQ(w->Model().Row(1).amount, AmountText(PayNimbusOrderFor(2).amount, "EUR"));
+  EXPECT_TRUE(w->Model().Row(1).amount.startsWith(QStringLiteral("\u20ac"))) << w->Model().Row(1).amount.toStdString();
   ASSERT_EQ(sounds.size(), 1u);
   EXPECT_EQ(sounds[0].substr(sounds[0].size() - 20), "/Sound/ewpayment.wav");
   EXPECT_EQ(w->Ui().MSNPopForm->MessageText, "3 new payment(s) received");
@@ -248,7 +249,14 @@ TEST(OrderModel, AmountsAndRowColours) {
   EXPECT_EQ(AmountText(-5000), "$-0.50");
   QLocale::setDefault(QLocale(QLocale::German));
   EXPECT_EQ(AmountText(123456789), "$12345,68");  // no thousands separator
+  EXPECT_EQ(AmountText(499000, "EUR"), QStringLiteral("\u20ac49,90"));
   QLocale::setDefault(QLocale::c());
+  struct Case { TCurrency amount; const char* currency; QString text; };
+  const Case cases[] = {
+      {499000, "EUR", QStringLiteral("\u20ac49.90")}, {349000, "USD", "$34.90"}, {349000, "", "$34.90"},
+      {499000, "CHF", "49.90 CHF"}, {100000, "gbp", QStringLiteral("\u00a310.00")}, {-5000, "EUR", QStringLiteral("\u20ac-0.50")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AmountText(c.amount, c.currency), c.text) << c.currency;
   TOrderModel m;
   TOrderData a, b;
   a.OrderID = "A";
