@@ -1,7 +1,13 @@
 #include "app/fmMain.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSaveFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -24,6 +30,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "app/ClickLabel.h"
@@ -34,6 +41,11 @@
 #include "app/Skin.h"
 #include "app/fmAbout.h"
 #include "app/fmOptions.h"
+#include "app/OrderExport.h"
+#include "app/OrderModel.h"
+#include "app/fmOrderDetails.h"
+#include "history/OrderTotals.h"
+#include "mailcheck/OldUIDs.h"
 #include "settings/Platform.h"
 #include "settings/QnbBase.h"
 #include "settings/VrDiag.h"
@@ -46,9 +58,6 @@ const QEvent::Type TWorkerEvent::kType = static_cast<QEvent::Type>(QEvent::regis
 
 namespace {
 
-const char* const kCheckMail = "Check Mail";
-const char* const kStopChecking = "Stop Checking";
-const QColor kOddRow(230, 237, 251);
 
 // Expands $NAME and ${NAME} from the environment, as the shell would.
 QString ExpandEnv(QString s) {
@@ -66,79 +75,6 @@ QString ExpandEnv(QString s) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Payment list
-
-int TOrderModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(FRows.size());
-}
-
-int TOrderModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
-
-QVariant TOrderModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount()) return {};
-  const TRow& r = FRows[static_cast<size_t>(index.row())];
-  switch (role) {
-    case Qt::DisplayRole:
-      switch (index.column()) {
-        case 0: return r.id;
-        case 1: return r.from;
-        case 2: return r.item;
-        case 3: return r.quantity;
-        case 4: return r.amount;
-      }
-      return {};
-    case Qt::TextAlignmentRole:
-      return index.column() >= 3 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::BackgroundRole:
-      return index.row() % 2 == 1 ? QVariant(kOddRow) : QVariant(QColor(Qt::white));
-    case Qt::ForegroundRole:
-      return QColor(Qt::black);  // the row colours are fixed, so is the text
-    case Qt::DecorationRole:
-      return index.column() == 0 ? QVariant(RowIcon) : QVariant();
-    default:
-      return {};
-  }
-}
-
-QVariant TOrderModel::headerData(int section, Qt::Orientation o, int role) const {
-  if (o != Qt::Horizontal) return {};
-  static const char* const kCaptions[] = {"ID", "From", "Item", "Quantity", "Amount"};
-  if (role == Qt::DisplayRole && section >= 0 && section < 5) return QString::fromLatin1(kCaptions[section]);
-  if (role == Qt::TextAlignmentRole)
-    return section >= 3 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-  return {};
-}
-
-Qt::ItemFlags TOrderModel::flags(const QModelIndex& index) const {
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-}
-
-TOrderModel::TRow TOrderModel::MakeRow(const TOrderData& o) {
-  return {ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name), QString::number(o.Quantity), AmountText(o.Amount)};
-}
-
-void TOrderModel::Append(const TOrderData& o) {
-  const int n = rowCount();
-  beginInsertRows({}, n, n);
-  FRows.push_back(MakeRow(o));
-  endInsertRows();
-}
-
-void TOrderModel::Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders) {
-  beginResetModel();
-  FRows.clear();
-  FRows.reserve(orders.size());
-  for (const auto& o : orders) FRows.push_back(MakeRow(*o));
-  endResetModel();
-}
-
-QString AmountText(TCurrency amount) {
-  QLocale locale;
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  return QStringLiteral("$") + locale.toString(static_cast<double>(amount) / 10000.0, 'f', 2);
-}
 
 void GetCmdParam(const std::string& cmdLine, std::string& cmd, std::string& param) {
   cmd.clear();
@@ -173,121 +109,48 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   ImgListNewNotify = MakeImgListNewNotify();
   ImgListOrder = MakeImgListOrder();
 
-  auto* central = new QWidget(this);
-  central->setObjectName(QStringLiteral("MainPanel"));
-  auto* v = new QVBoxLayout(central);
-  v->setContentsMargins(0, 0, 0, 0);
-  v->setSpacing(0);
+  FOrderModel = new TOrderModel();
+  FOrderModel->setParent(this);
+  FOrderModel->RowIcon = ImgListOrder.Image(0);
+  BuildMainUi(*this, *FOrderModel, FUi);
 
-  auto* bar = new QWidget(central);
-  bar->setObjectName(QStringLiteral("ButtonBar"));
-  auto* h = new QHBoxLayout(bar);
-  h->setContentsMargins(4, 8, 8, 8);
-  h->setSpacing(4);
-  btnCheck = new QPushButton(QString::fromLatin1(kCheckMail), bar);
-  btnCheck->setObjectName(QStringLiteral("btnCheck"));
-  suiArrowButton1 = new QToolButton(bar);
-  suiArrowButton1->setObjectName(QStringLiteral("suiArrowButton1"));
-  suiArrowButton1->setArrowType(Qt::DownArrow);
-  suiArrowButton1->setToolTip(QStringLiteral("Check one account"));
-  btnMailProgram = new QPushButton(QStringLiteral("Mail Program"), bar);
-  btnOptions = new QPushButton(QStringLiteral("Options"), bar);
-  btnHide = new QPushButton(QStringLiteral("Hide"), bar);
-  btnAbout = new QPushButton(QStringLiteral("About"), bar);
-  LabelHomepage = new TClickLabel(bar);
-  LabelHomepage->setObjectName(QStringLiteral("LabelHomepage"));
-  LabelHomepage->setText(QStringLiteral("Welcome to Brisklet"));
-  LabelHomepage->setToolTip(QString::fromLatin1(kHomepage));
-  // Room for the longer caption of the check button and every other caption,
-  // whatever the font and the skin's padding.
-  const QFontMetrics fm = btnCheck->fontMetrics();
-  btnCheck->setMinimumWidth(std::max(96, fm.horizontalAdvance(QString::fromLatin1(kStopChecking)) + 36));
-  for (QPushButton* b : {btnMailProgram, btnOptions, btnHide, btnAbout})
-    b->setMinimumWidth(std::max(77, fm.horizontalAdvance(b->text()) + 36));
-  h->addWidget(btnCheck);
-  h->addWidget(suiArrowButton1);
-  h->addSpacing(8);
-  h->addWidget(btnMailProgram);
-  h->addWidget(btnOptions);
-  h->addWidget(btnHide);
-  h->addWidget(btnAbout);
-  h->addStretch(1);
-  h->addWidget(LabelHomepage);
-  v->addWidget(bar);
-
-  OrderModel = new TOrderModel();
-  OrderModel->setParent(this);
-  OrderModel->RowIcon = ImgListOrder.Image(0);
-  lvOrders = new QTreeView(central);
-  lvOrders->setObjectName(QStringLiteral("lvOrders"));
-  lvOrders->setModel(OrderModel);
-  lvOrders->setRootIsDecorated(false);
-  lvOrders->setUniformRowHeights(true);
-  lvOrders->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvOrders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvOrders->setSortingEnabled(false);
-  lvOrders->header()->setSectionsClickable(false);
-  lvOrders->header()->setStretchLastSection(false);
-  // The classic widths, widened where today's fonts need more for the captions
-  // and for amounts like "$1234.56".
-  const int widths[] = {140, 160, 150, 70, 80};
-  for (int c = 0; c < 5; ++c) lvOrders->setColumnWidth(c, widths[c]);
-  v->addWidget(lvOrders, 1);
-  setCentralWidget(central);
-
-  sbPanel1 = new QLabel(this);
-  sbPanel1->setMinimumWidth(230);
-  sbPanel2 = new QLabel(this);
-  sbPanel2->setMinimumWidth(100);
-  sbPanel3 = new QLabel(QStringLiteral("Varnett"), this);
-  sbPanel3->setMinimumWidth(50);
-  sbProgress = new QProgressBar(this);
-  sbProgress->setMaximumWidth(120);
-  sbProgress->setMaximumHeight(14);
-  sbProgress->setTextVisible(false);
-  sbProgress->hide();
-  statusBar()->addWidget(sbPanel1, 1);
-  statusBar()->addPermanentWidget(sbProgress);
-  statusBar()->addPermanentWidget(sbPanel2);
-  statusBar()->addPermanentWidget(sbPanel3);
-
-  pmCheckMail = new QMenu(this);
-  A1 = pmCheckMail->addAction(QStringLiteral("Check All ..."));
-  pmCheckMail->addSeparator();
-
-  PopupMenuTray = new QMenu(this);
-  MIViewOrderList = PopupMenuTray->addAction(QStringLiteral("Open Quenbell"));
-  MICheckOrderNew = PopupMenuTray->addAction(QString::fromLatin1(kCheckMail));
-  PopupMenuTray->addSeparator();
-  Help1 = PopupMenuTray->addAction(QStringLiteral("Help"));
-  Homepage1 = PopupMenuTray->addAction(QStringLiteral("Homepage"));
-  MIAbout = PopupMenuTray->addAction(QStringLiteral("About..."));
-  PopupMenuTray->addSeparator();
-  MIExit = PopupMenuTray->addAction(QStringLiteral("Exit"));
-  PopupMenuTray->setDefaultAction(MIViewOrderList);
-
-  CTrayIcon = new TCoolTrayIcon(this, this);
-  CTrayIcon->SetPopupMenu(PopupMenuTray);
-  CTrayIcon->SetHint(QStringLiteral("Quenbell"));
-  CTrayIcon->SetIconVisible(true);
-  MSNPopForm = new TsuiMSNPopForm(this, this);
-
-  connect(btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
-  connect(suiArrowButton1, &QToolButton::clicked, this, &TFormMain::suiArrowButton1Click);
-  connect(btnMailProgram, &QPushButton::clicked, this, &TFormMain::btnMailProgramClick);
-  connect(btnOptions, &QPushButton::clicked, this, &TFormMain::btnOptionsClick);
-  connect(btnHide, &QPushButton::clicked, this, &TFormMain::btnHideClick);
-  connect(btnAbout, &QPushButton::clicked, this, &TFormMain::MIAboutClick);
-  connect(LabelHomepage, &TClickLabel::clicked, this, &TFormMain::Homepage1Click);
-  connect(A1, &QAction::triggered, this, &TFormMain::btnCheckClick);
-  connect(MIViewOrderList, &QAction::triggered, this, &TFormMain::MIViewOrderListClick);
-  connect(MICheckOrderNew, &QAction::triggered, this, &TFormMain::btnCheckClick);
-  connect(Help1, &QAction::triggered, this, &TFormMain::Help1Click);
-  connect(Homepage1, &QAction::triggered, this, &TFormMain::Homepage1Click);
-  connect(MIAbout, &QAction::triggered, this, &TFormMain::MIAboutClick);
-  connect(MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
-  connect(MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
+  connect(FUi.btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
+  connect(FUi.suiArrowButton1, &QToolButton::clicked, this, &TFormMain::suiArrowButton1Click);
+  connect(FUi.btnMailProgram, &QPushButton::clicked, this, &TFormMain::btnMailProgramClick);
+  connect(FUi.btnOptions, &QPushButton::clicked, this, &TFormMain::btnOptionsClick);
+  connect(FUi.btnHide, &QPushButton::clicked, this, &TFormMain::btnHideClick);
+  connect(FUi.btnAbout, &QPushButton::clicked, this, &TFormMain::MIAboutClick);
+  connect(FUi.LabelHomepage, &TClickLabel::clicked, this, &TFormMain::Homepage1Click);
+  connect(FUi.A1, &QAction::triggered, this, &TFormMain::btnCheckClick);
+  connect(FUi.MIViewOrderList, &QAction::triggered, this, &TFormMain::MIViewOrderListClick);
+  connect(FUi.MICheckOrderNew, &QAction::triggered, this, &TFormMain::btnCheckClick);
+  connect(FUi.Help1, &QAction::triggered, this, &TFormMain::Help1Click);
+  connect(FUi.Homepage1, &QAction::triggered, this, &TFormMain::Homepage1Click);
+  connect(FUi.MIAbout, &QAction::triggered, this, &TFormMain::MIAboutClick);
+  connect(FUi.MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
+  connect(FUi.MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
   connect(&TimerAutoCheck, &QTimer::timeout, this, &TFormMain::TimerAutoCheckTimer);
+  connect(FUi.cbView, &QComboBox::currentIndexChanged, this, &TFormMain::ViewChanged);
+  connect(FUi.edSearch, &QLineEdit::textChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.cbDates, &QCheckBox::toggled, this, [this](bool on) {
+    FUi.deFrom->setEnabled(on);
+    FUi.deTo->setEnabled(on);
+    FilterChanged();
+  });
+  connect(FUi.deFrom, &QDateEdit::dateChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.deTo, &QDateEdit::dateChanged, this, &TFormMain::FilterChanged);
+  connect(FUi.MIExportCsv, &QAction::triggered, this, [this] { ExportView(false); });
+  connect(FUi.MIExportJson, &QAction::triggered, this, [this] { ExportView(true); });
+  connect(FUi.btnAnalyseAgain, &QPushButton::clicked, this, &TFormMain::AnalyseAgainSelected);
+  connect(FUi.MIAnalyseAgain, &QAction::triggered, this, &TFormMain::AnalyseAgainSelected);
+  connect(FUi.lvOrders, &QTreeView::doubleClicked, this, [this](const QModelIndex& i) { ShowDetails(i.row()); });
+  connect(FUi.MIDetails, &QAction::triggered, this, [this] {
+    const QModelIndex i = FUi.lvOrders->currentIndex();
+    if (i.isValid()) ShowDetails(i.row());
+  });
+  connect(FUi.lvOrders, &QTreeView::customContextMenuRequested, this, [this](const QPoint& p) {
+    if (FUi.lvOrders->indexAt(p).isValid()) FUi.pmOrders->popup(FUi.lvOrders->viewport()->mapToGlobal(p));
+  });
 
   PlaySound = [this](const QString& file) {
     if (!QFileInfo::exists(file)) return;
@@ -299,6 +162,16 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     effect->play();
   };
   StartProgram = [](const QString& program, const QStringList& args) { QProcess::startDetached(program, args); };
+  ChooseExportFile = [this](const QString& filter, const QString& suffix) {
+    QFileDialog dlg(this, QStringLiteral("Export payments"), QDir::homePath(), filter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(suffix);
+    return dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty() ? dlg.selectedFiles().first() : QString();
+  };
+  SendNotification = [this](const TNotification& n) {
+    if (!FNotifier) FNotifier = std::make_unique<TDesktopNotifier>();
+    FNotifier->Notify(n);
+  };
 
   ApplySkin(*this);
   resize(680, 360);
@@ -321,6 +194,7 @@ void TFormMain::InitMain() {
     show();
   }
   ParseGear = PluginDir.empty() ? std::make_unique<TParseGear>() : std::make_unique<TParseGear>(PluginDir);
+  ApplyHistoryOption();
   RefreshAccountMenu();
   FTimeCount = 0;
   if (AppOption->bCheckPaymentWhenOpening) btnCheckClick();
@@ -342,7 +216,7 @@ void TFormMain::customEvent(QEvent* e) {
 }
 
 void TFormMain::btnCheckClick() {
-  if (btnCheck->text() != QLatin1String(kCheckMail)) {
+  if (FUi.btnCheck->text() != QLatin1String(kCheckMail)) {
     EndCheckThread();
     return;
   }
@@ -385,18 +259,19 @@ void TFormMain::OnMailAccountClick(int index) {
 void TFormMain::StartCheckThread() {
   FbRunning = true;
   FNewOrderCome = false;
-  btnCheck->setText(QString::fromLatin1(kStopChecking));
-  MICheckOrderNew->setText(btnCheck->text());
+  FUi.btnCheck->setText(QString::fromLatin1(kStopChecking));
+  FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
   FOmu = std::make_unique<TGetMailThd>(this, FTaskList, FOrderList, *ParseGear);
   FOmu->ReadTimeoutMs = WorkerReadTimeoutMs;
+  FOmu->Store = History();
   FOmu->Start();
-  CTrayIcon->SetIconList(&ImgListCheck);
-  CTrayIcon->SetCycleIcons(true);
+  FUi.CTrayIcon->SetIconList(&ImgListCheck);
+  FUi.CTrayIcon->SetCycleIcons(true);
 }
 
 void TFormMain::EndCheckThread() {
-  btnCheck->setText(QString::fromLatin1(kCheckMail));
-  MICheckOrderNew->setText(btnCheck->text());
+  FUi.btnCheck->setText(QString::fromLatin1(kCheckMail));
+  FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
   if (FOmu) {
     FOmu->Stop();
     std::this_thread::yield();
@@ -404,13 +279,13 @@ void TFormMain::EndCheckThread() {
 }
 
 void TFormMain::RefreshAccountMenu() {
-  const auto actions = pmCheckMail->actions();
+  const auto actions = FUi.pmCheckMail->actions();
   for (qsizetype i = 2; i < actions.size(); ++i) {
-    pmCheckMail->removeAction(actions[i]);
+    FUi.pmCheckMail->removeAction(actions[i]);
     delete actions[i];
   }
   for (size_t i = 0; i < AppOption->AccountList.size(); ++i) {
-    QAction* item = pmCheckMail->addAction(ToQ(AppOption->AccountList[i]->Name));
+    QAction* item = FUi.pmCheckMail->addAction(ToQ(AppOption->AccountList[i]->Name));
     item->setData(static_cast<int>(i));
     connect(item, &QAction::triggered, this, [this, i] { OnMailAccountClick(static_cast<int>(i)); });
   }
@@ -423,17 +298,19 @@ void TFormMain::TimerAutoCheckTimer() {
   }
   ++FTimeCount;
   if (FTimeCount < AppOption->iCheckPaymentTime * 10) return;
-  if (btnCheck->text() == QLatin1String(kCheckMail)) btnCheckClick();
+  if (FUi.btnCheck->text() == QLatin1String(kCheckMail)) btnCheckClick();
   FTimeCount = 0;
 }
 
 void TFormMain::suiArrowButton1Click() {
-  pmCheckMail->popup(btnCheck->mapToGlobal(QPoint(0, btnCheck->height())));
+  FUi.pmCheckMail->popup(FUi.btnCheck->mapToGlobal(QPoint(0, FUi.btnCheck->height())));
 }
 
 void TFormMain::btnOptionsClick() {
   TFormOptions dlg(this);
-  if (dlg.exec() == QDialog::Accepted) RefreshAccountMenu();
+  if (dlg.exec() != QDialog::Accepted) return;
+  RefreshAccountMenu();
+  ApplyHistoryOption();
 }
 
 void TFormMain::MIAboutClick() {
@@ -441,7 +318,7 @@ void TFormMain::MIAboutClick() {
   about.exec();
 }
 
-void TFormMain::btnHideClick() { CTrayIcon->HideMainForm(); }
+void TFormMain::btnHideClick() { FUi.CTrayIcon->HideMainForm(); }
 
 void TFormMain::MIViewOrderListClick() {
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -490,14 +367,18 @@ void TFormMain::changeEvent(QEvent* e) {
 
 void TFormMain::FormActivate() {
   if (FbRunning) return;
-  CTrayIcon->SetCycleIcons(false);
-  CTrayIcon->SetIconIndex(0);
+  FUi.CTrayIcon->SetCycleIcons(false);
+  FUi.CTrayIcon->SetIconIndex(0);
 }
 
 void TFormMain::ReleaseFinishedWorker() {
   // Its last record is queued right before its body returns: the join is short.
   if (FOmu) FOmu->WaitFor();
   FOmu.reset();
+  if (FDropHistoryAfterRun) {
+    FDropHistoryAfterRun = false;
+    ApplyHistoryOption();
+  }
 }
 
 void TFormMain::WMUpdateStatus() {
@@ -519,7 +400,7 @@ void TFormMain::WMUpdateStatus() {
         }
       } catch (...) {
       }
-      sbPanel1->setText(ToQ(rec->LogMessage));
+      FUi.sbPanel1->setText(ToQ(rec->LogMessage));
     }
   }
   if (!FFinished) return;
@@ -527,47 +408,238 @@ void TFormMain::WMUpdateStatus() {
   ReleaseFinishedWorker();
   FbRunning = false;
   EndCheckThread();
-  CTrayIcon->SetCycleIcons(false);
-  sbProgress->hide();
+  FUi.CTrayIcon->SetCycleIcons(false);
+  FUi.sbProgress->hide();
   if (FNewOrderCome) {
     PlaySound(QString::fromStdString(ExecutableDir() + "/Sound/ewpayment.wav"));
     if (!isActiveWindow()) {
-      CTrayIcon->SetIconList(&ImgListNewNotify);
-      CTrayIcon->SetCycleIcons(true);
+      FUi.CTrayIcon->SetIconList(&ImgListNewNotify);
+      FUi.CTrayIcon->SetCycleIcons(true);
     }
-    MSNPopForm->Title = QString::fromStdString(ApplicationTitle());
-    MSNPopForm->StayTime = 3500;
-    MSNPopForm->MessageText = QStringLiteral("%1 new payment(s) received").arg(iNewOrderCount);
-    MSNPopForm->Popup();
+    FUi.MSNPopForm->Title = QString::fromStdString(ApplicationTitle());
+    FUi.MSNPopForm->StayTime = 3500;
+    FUi.MSNPopForm->MessageText = QStringLiteral("%1 new payment(s) received").arg(iNewOrderCount);
+    FUi.MSNPopForm->Popup();
+    if (AppOption->bDesktopNotify && SendNotification) {
+      std::vector<TOrderData> fresh;
+      {
+        auto orders = FOrderList.Lock();
+        const size_t n = std::min(orders->size(), static_cast<size_t>(std::max(iNewOrderCount, 0)));
+        // New orders join the list at its end.
+        for (size_t i = orders->size() - n; i < orders->size(); ++i) fresh.push_back(*(*orders)[i]);
+      }
+      if (!fresh.empty()) SendNotification(PaymentNotification(fresh));
+    }
   } else {
-    CTrayIcon->SetCycleIcons(false);
-    CTrayIcon->SetIconIndex(0);
+    FUi.CTrayIcon->SetCycleIcons(false);
+    FUi.CTrayIcon->SetIconIndex(0);
   }
   Post(WM_ADD_ORDER, 1, 0);
 }
 
 void TFormMain::WMOrderNew(intptr_t wParam) {
-  {
+  if (wParam == 1) {
+    RefreshView();
+  } else if (!ShowsWholeHistory()) {
     auto orders = FOrderList.Lock();
     try {
-      if (wParam == 0 && !orders->empty()) OrderModel->Append(*orders->back());
-      else if (wParam == 1) OrderModel->Rebuild(*orders);
+      if (!orders->empty()) FOrderModel->Append(*orders->back());
     } catch (...) {
     }
   }
-  sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(OrderModel->rowCount()));
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+}
+
+bool TFormMain::ShowsWholeHistory() const { return FUi.cbView->currentIndex() == 1; }
+
+void TFormMain::RefreshView() {
+  try {
+    if (ShowsWholeHistory() && History()) {
+      FOrderModel->SetRecords(History()->Query({}));
+    } else {
+      auto orders = FOrderList.Lock();
+      FOrderModel->Rebuild(*orders);
+    }
+  } catch (...) {
+  }
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+  RefreshTotals();
+}
+
+void TFormMain::ViewChanged() {
+  if (ShowsWholeHistory() && !History()) {
+    FUi.cbView->setCurrentIndex(0);
+    MBInfo("The order history is off: turn on \"Remember payments between starts\" in the options.");
+    return;
+  }
+  RefreshView();
+}
+
+void TFormMain::FilterChanged() {
+  TDateTime from = 0, to = 0;
+  if (FUi.cbDates->isChecked()) {
+    const QDate f = FUi.deFrom->date(), t = FUi.deTo->date();
+    TryEncodeDateTime(f.year(), f.month(), f.day(), 0, 0, 0, from);
+    TryEncodeDateTime(t.year(), t.month(), t.day(), 0, 0, 0, to);
+    to += 1;  // the last day included
+  }
+  FOrderModel->SetFilter(FUi.edSearch->text(), from, to);
+  FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
+}
+
+QString TFormMain::TotalsText() const { return FUi.lbTotals->text(); }
+
+void TFormMain::RefreshTotals() {
+  const TDateTime now = NowDateTime();
+  const TDateTime today = StartOfDay(now), week = StartOfWeek(now), month = StartOfMonth(now);
+  std::vector<THistoryRecord> stored;
+  std::vector<std::unique_ptr<TOrderData>> listed;
+  std::vector<const TOrderData*> orders;
+  if (History()) {
+    THistoryQuery q;
+    q.From = std::min(week, month);
+    stored = History()->Query(q);
+    for (const auto& r : stored) orders.push_back(&r.Order);
+  } else {
+    auto list = FOrderList.Lock();
+    for (const auto& o : *list) orders.push_back(listed.emplace_back(std::make_unique<TOrderData>(*o)).get());
+  }
+  auto part = [&](const char* caption, TDateTime from) {
+    const auto totals = TotalsBetween(orders, from, today + 1);
+    QStringList sums;
+    int64_t count = 0;
+    for (const auto& t : totals) {
+      sums << AmountText(t.Amount, t.Currency);
+      count += t.Count;
+    }
+    if (count == 0) return QStringLiteral("%1: no payments").arg(QLatin1String(caption));
+    return QStringLiteral("%1: %2 (%3 payments)").arg(QLatin1String(caption), sums.join(QStringLiteral(" \u00b7 "))).arg(count);
+  };
+  FUi.lbTotals->setText(part("Today", today) + QStringLiteral("     ") + part("This week", week) +
+                        QStringLiteral("     ") + part("This month", month));
+}
+
+std::vector<const THistoryRecord*> TFormMain::ShownRecords(bool selectedOnly) const {
+  std::vector<const THistoryRecord*> out;
+  if (selectedOnly) {
+    QModelIndexList rows = FUi.lvOrders->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record);
+  } else {
+    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record);
+  }
+  return out;
+}
+
+void TFormMain::ExportView(bool json) {
+  const QString file = ChooseExportFile(json ? QStringLiteral("JSON (*.json)") : QStringLiteral("CSV (*.csv)"),
+                                        json ? QStringLiteral("json") : QStringLiteral("csv"));
+  if (file.isEmpty()) return;
+  const auto records = ShownRecords(false);
+  QSaveFile out(file);
+  if (!out.open(QIODevice::WriteOnly) || out.write(json ? OrdersJson(records) : OrdersCsv(records)) < 0 ||
+      !out.commit()) {
+    MBError(FromQ(QStringLiteral("Could not write \"%1\": %2").arg(file, out.errorString())));
+    return;
+  }
+  FUi.sbPanel1->setText(QStringLiteral("%1 payment(s) exported to %2").arg(records.size()).arg(file));
+}
+
+void TFormMain::AnalyseAgainSelected() {
+  if (!History()) {
+    MBInfo("The order history is off: turn on \"Remember payments between starts\" in the options.");
+    return;
+  }
+  if (FbRunning) {
+    MBInfo("Please wait until the check has ended.");
+    return;
+  }
+  const auto selected = ShownRecords(true);
+  if (selected.empty()) return;
+  int done = 0;
+  std::vector<std::string> failures;
+  for (const THistoryRecord* r : selected) {
+    const int64_t id = r->Id != 0 ? r->Id : History()->FindId(r->Order);
+    TOrderData fresh;
+    std::string why;
+    if (id == 0) why = "its mail is not stored";
+    if (id != 0 && History()->AnalyseAgain(id, *ParseGear, fresh, why)) {
+      ++done;
+      // The list holds a copy: it shows what the analyzers say now too.
+      auto orders = FOrderList.Lock();
+      for (auto& o : *orders)
+        if (o->FromAccount == fresh.FromAccount && o->UID == fresh.UID && o->OrderID == fresh.OrderID) *o = fresh;
+      continue;
+    }
+    failures.push_back(r->Order.OrderID.str() + ": " + why);
+  }
+  RefreshView();
+  FUi.sbPanel1->setText(QStringLiteral("%1 stored mail(s) analysed again").arg(done));
+  if (!failures.empty()) {
+    std::string text = "These payments could not be analysed again:";
+    for (const auto& f : failures) text += "\r\n" + f;
+    MBError(text);
+  }
+}
+
+void TFormMain::ShowDetails(int row) {
+  if (row < 0 || row >= FOrderModel->rowCount()) return;
+  THistoryRecord record = FOrderModel->Entry(row).Record;
+  // A row of the list: the history knows when it was seen.
+  if (record.Id == 0 && History()) {
+    if (const int64_t id = History()->FindId(record.Order)) {
+      THistoryQuery q;
+      q.Account = record.Order.FromAccount;
+      for (auto& r : History()->Query(q))
+        if (r.Id == id) record = std::move(r);
+    }
+  }
+  TFormOrderDetails dlg(record, this);
+  dlg.exec();
+}
+
+void TFormMain::ReportHistoryProblem(const std::string& text) {
+  // The worker meets write failures on its own thread.
+  QMetaObject::invokeMethod(this, [text] { MBError(text); }, Qt::QueuedConnection);
+}
+
+void TFormMain::ApplyHistoryOption() {
+  if (!AppOption->bRememberPayments) {
+    if (!FHistory) return;
+    // The running worker writes to it until its run ends.
+    if (FbRunning) {
+      FDropHistoryAfterRun = true;
+      return;
+    }
+    FHistory.reset();
+    FUi.cbView->setCurrentIndex(0);
+    RefreshView();
+    return;
+  }
+  if (FHistory) return;
+  FHistory = std::make_unique<TOrderHistory>(HistoryPath.empty() ? TOrderHistory::DefaultPath() : HistoryPath);
+  FHistory->OnProblem = [this](const std::string& text) { ReportHistoryProblem(text); };
+  // Restored only into an empty list: a list of this process already holds
+  // what it found.
+  bool emptyList;
+  {
+    auto orders = FOrderList.Lock();
+    emptyList = orders->empty();
+  }
+  if (FHistory->Open() && emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->Restore(FOrderList, *OldUIDs);
+  RefreshView();
 }
 
 void TFormMain::WMProgress(intptr_t state, intptr_t value) {
   // A long first check of a large mailbox shows how far it has come.
   if (state == rmsBegin) {
-    sbProgress->setRange(0, static_cast<int>(value > 0 ? value : 0));
-    sbProgress->setValue(0);
-    sbProgress->setVisible(value > 0);
+    FUi.sbProgress->setRange(0, static_cast<int>(value > 0 ? value : 0));
+    FUi.sbProgress->setValue(0);
+    FUi.sbProgress->setVisible(value > 0);
   } else if (state == rmsWork) {
-    sbProgress->setValue(static_cast<int>(value));
+    FUi.sbProgress->setValue(static_cast<int>(value));
   } else {
-    sbProgress->hide();
+    FUi.sbProgress->hide();
   }
 }
 

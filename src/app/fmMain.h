@@ -1,9 +1,8 @@
 #pragma once
-// The main window and controller: the check command and its stop, the worker's
-// start and end, the schedule, the per-account menu, hide/show/exit, the status
-// texts and the payment list.
+// The main window's controller: the check command and its stop, the worker's
+// start and end, the schedule, the per-account menu, hide/show/exit and the
+// status texts. The layout is in fmMainLayout, the payment list in OrderModel.
 
-#include <QAbstractTableModel>
 #include <QEvent>
 #include <QMainWindow>
 #include <QTimer>
@@ -11,24 +10,16 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "app/DesktopNotify.h"
 #include "app/QnbImages.h"
+#include "app/fmMainLayout.h"
+#include "history/OrderHistory.h"
 #include "mailcheck/OrderMailUtils.h"
-
-class QLabel;
-class QMenu;
-class QProgressBar;
-class QPushButton;
-class QTreeView;
-class QAction;
-class QToolButton;
 
 namespace qnb {
 
-class TClickLabel;
-class TCoolTrayIcon;
-class TsuiMSNPopForm;
+class TOrderModel;
 
 // A message of the worker, delivered on the GUI thread.
 class TWorkerEvent : public QEvent {
@@ -39,33 +30,6 @@ class TWorkerEvent : public QEvent {
   uint32_t Message;
   intptr_t WParam, LParam;
 };
-
-// The payment list: one row per order, copied from the order list.
-class TOrderModel : public QAbstractTableModel {
- public:
-  struct TRow {
-    QString id, from, item, quantity, amount;
-  };
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation o, int role) const override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
-
-  void Append(const TOrderData& o);
-  void Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders);
-  const TRow& Row(int i) const { return FRows[static_cast<size_t>(i)]; }
-
-  QIcon RowIcon;
-
- private:
-  static TRow MakeRow(const TOrderData& o);
-  std::vector<TRow> FRows;
-};
-
-// "$" and the amount with two decimals, the locale's decimal separator and no
-// thousands separators.
-QString AmountText(TCurrency amount);
 
 // Splits a command line into the program part (quotes kept) and the rest.
 void GetCmdParam(const std::string& cmdLine, std::string& cmd, std::string& param);
@@ -81,42 +45,21 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   // TMessageTarget: any thread; the message is handled on the GUI thread.
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
 
-  // Controls and state, public for the tests as the window's own parts.
-  QPushButton* btnCheck;
-  QToolButton* suiArrowButton1;
-  QPushButton* btnMailProgram;
-  QPushButton* btnOptions;
-  QPushButton* btnHide;
-  QPushButton* btnAbout;
-  TClickLabel* LabelHomepage;
-  QTreeView* lvOrders;
-  TOrderModel* OrderModel;
-  QLabel* sbPanel1;
-  QLabel* sbPanel2;
-  QLabel* sbPanel3;
-  QProgressBar* sbProgress;
-  QMenu* pmCheckMail;
-  QAction* A1;
-  QMenu* PopupMenuTray;
-  QAction* MIViewOrderList;
-  QAction* MICheckOrderNew;
-  QAction* Help1;
-  QAction* Homepage1;
-  QAction* MIAbout;
-  QAction* MIExit;
-  QTimer TimerAutoCheck;
-  TCoolTrayIcon* CTrayIcon;
-  TsuiMSNPopForm* MSNPopForm;
-  TImageList ImgListCheck, ImgListNewNotify, ImgListOrder;
-
-  bool FFinished = false;
-  int FTimeCount = 0;
-  bool FbRunning = false;
-  bool FNewOrderCome = false;
-  TTaskList FTaskList;
-  TOrderList FOrderList;
-  std::unique_ptr<TGetMailThd> FOmu;
-  std::unique_ptr<TParseGear> ParseGear;
+  // The window's parts and what tests may observe of its state.
+  const TMainUi& Ui() const { return FUi; }
+  TOrderModel& Model() const { return *FOrderModel; }
+  bool Running() const { return FbRunning; }
+  const TGetMailThd* Worker() const { return FOmu.get(); }
+  int TimeCount() const { return FTimeCount; }
+  QTimer& ScheduleTimer() { return TimerAutoCheck; }
+  const TImageList& CheckImages() const { return ImgListCheck; }
+  const TImageList& NewOrderImages() const { return ImgListNewNotify; }
+  // The history in use; nullptr when payments are not remembered or the file
+  // cannot be used.
+  TOrderHistory* History() const { return FHistory && FHistory->IsOpen() ? FHistory.get() : nullptr; }
+  bool ShowsWholeHistory() const;
+  // The totals strip's text.
+  QString TotalsText() const;
 
   // Seams for tests: the plug-in folder (empty: beside the executable), the
   // POP3 time-outs, the sound player, the program starter.
@@ -124,6 +67,12 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   int WorkerReadTimeoutMs = TPop3Session::kReadTimeoutMs;
   std::function<void(const QString& wavFile)> PlaySound;
   std::function<void(const QString& program, const QStringList& args)> StartProgram;
+  // The file an export goes to (empty: cancelled); filter e.g. "CSV (*.csv)".
+  std::function<QString(const QString& filter, const QString& suffix)> ChooseExportFile;
+  // Where a desktop notification goes; the session bus's service by default.
+  std::function<void(const TNotification&)> SendNotification;
+  // The history file (empty: the default place); set before InitMain.
+  std::string HistoryPath;
 
  public slots:
   void btnCheckClick();
@@ -139,13 +88,13 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void btnMailProgramClick();
   void Help1Click();
   void Homepage1Click();
+  void ViewChanged();
+  void FilterChanged();
+  void ExportView(bool json);
+  void AnalyseAgainSelected();
+  void ShowDetails(int row);
 
  public:
-  void StartCheckThread();
-  void EndCheckThread();
-  void WMUpdateStatus();
-  void WMOrderNew(intptr_t wParam);
-  void WMProgress(intptr_t state, intptr_t value);
   // Waits up to timeoutMs for a stopped worker to end; true when none runs.
   bool WaitForWorker(int timeoutMs);
 
@@ -155,9 +104,38 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void changeEvent(QEvent* e) override;
 
  private:
+  void StartCheckThread();
+  void EndCheckThread();
+  void WMUpdateStatus();
+  void WMOrderNew(intptr_t wParam);
+  void WMProgress(intptr_t state, intptr_t value);
   void FormActivate();
   void ReleaseFinishedWorker();
+  // Opens or drops the history as the option says.
+  void ApplyHistoryOption();
+  void ReportHistoryProblem(const std::string& text);
+  // Shows the list or the history again, as they are now.
+  void RefreshView();
+  void RefreshTotals();
+  // The shown rows' records, in shown order (selected ones only when asked).
+  std::vector<const THistoryRecord*> ShownRecords(bool selectedOnly) const;
+
+  TMainUi FUi;
+  TOrderModel* FOrderModel = nullptr;
+  QTimer TimerAutoCheck;
+  TImageList ImgListCheck, ImgListNewNotify, ImgListOrder;
+  bool FFinished = false;
+  int FTimeCount = 0;
+  bool FbRunning = false;
+  bool FNewOrderCome = false;
   bool FClosing = false;
+  TTaskList FTaskList;
+  TOrderList FOrderList;
+  std::unique_ptr<TGetMailThd> FOmu;
+  std::unique_ptr<TParseGear> ParseGear;
+  std::unique_ptr<TOrderHistory> FHistory;
+  bool FDropHistoryAfterRun = false;
+  std::unique_ptr<TDesktopNotifier> FNotifier;
 };
 
 // The one main window while the program runs.

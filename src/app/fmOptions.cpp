@@ -63,7 +63,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   FormOptions = this;
   setObjectName(QStringLiteral("FormOptions"));
   setWindowTitle(QStringLiteral("Options"));
-  setFixedSize(384, 294);
+  setFixedSize(384, 344);  // room for the payment options
 
   PageControl = new QTabWidget(this);
 
@@ -78,6 +78,8 @@ TFormOptions::TFormOptions(QWidget* owner)
   SPECheckTime->setMinimumWidth(76);
   auto* lblMinutes = new QLabel(QStringLiteral("minutes."), general);
   CBCheckWhenOpen = new QCheckBox(QStringLiteral("Check for new payment when opening quenbell."), general);
+  CBRememberPayments = new QCheckBox(QStringLiteral("Remember payments between starts"), general);
+  CBDesktopNotify = new QCheckBox(QStringLiteral("Also show a desktop notification"), general);
   auto* lblMailProgram = new QLabel(QStringLiteral("Select mail program:"), general);
   EditMailProgram = new QLineEdit(general);
   lblMailProgram->setBuddy(EditMailProgram);
@@ -97,6 +99,8 @@ TFormOptions::TFormOptions(QWidget* owner)
   g->addWidget(CBMinWhenStart);
   g->addLayout(schedule);
   g->addWidget(CBCheckWhenOpen);
+  g->addWidget(CBRememberPayments);
+  g->addWidget(CBDesktopNotify);
   g->addSpacing(8);
   g->addWidget(lblMailProgram);
   g->addLayout(program);
@@ -165,7 +169,9 @@ TFormOptions::TFormOptions(QWidget* owner)
   setTabOrder(EditMailProgram, btnBrowse);
   setTabOrder(btnBrowse, CBCheckWhenOpen);
   setTabOrder(CBCheckWhenOpen, SPECheckTime);
-  setTabOrder(SPECheckTime, LVAccounts);
+  setTabOrder(SPECheckTime, CBRememberPayments);
+  setTabOrder(CBRememberPayments, CBDesktopNotify);
+  setTabOrder(CBDesktopNotify, LVAccounts);
   setTabOrder(LVAccounts, btnAdd);
   setTabOrder(btnAdd, btnRemove);
   setTabOrder(btnRemove, btnProperties);
@@ -190,6 +196,8 @@ void TFormOptions::UpdateDisplay() {
   CBMinWhenStart->setChecked(o.bMinToTray);
   CBCheckOnSchedule->setChecked(o.bCheckPaymentOnSchedule);
   CBCheckWhenOpen->setChecked(o.bCheckPaymentWhenOpening);
+  CBRememberPayments->setChecked(o.bRememberPayments);
+  CBDesktopNotify->setChecked(o.bDesktopNotify);
   SPECheckTime->SetCheckedValue(o.iCheckPaymentTime);
   EditMailProgram->setText(ToQ(o.sMailProgram));
   EditMailProgram->setCursorPosition(0);
@@ -282,6 +290,8 @@ void TFormOptions::btnOKClick() {
   o.bMinToTray = CBMinWhenStart->isChecked();
   o.bCheckPaymentOnSchedule = CBCheckOnSchedule->isChecked();
   o.bCheckPaymentWhenOpening = CBCheckWhenOpen->isChecked();
+  o.bRememberPayments = CBRememberPayments->isChecked();
+  o.bDesktopNotify = CBDesktopNotify->isChecked();
   o.iCheckPaymentTime = SPECheckTime->CheckedValue();
   o.sMailProgram = EditedBytes(EditMailProgram->text(), FShownMailProgram);
 

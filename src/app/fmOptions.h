@@ -37,6 +37,8 @@ class TFormOptions : public QDialog {
   QCheckBox* CBCheckOnSchedule;
   TSpinEdit* SPECheckTime;
   QCheckBox* CBCheckWhenOpen;
+  QCheckBox* CBRememberPayments;
+  QCheckBox* CBDesktopNotify;
   QLineEdit* EditMailProgram;
   QPushButton* btnBrowse;
   QTreeWidget* LVAccounts;

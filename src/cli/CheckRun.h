@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "history/OrderHistory.h"
 #include "mailcheck/OrderMailUtils.h"
 
 namespace qnb::cli {
@@ -67,6 +68,10 @@ class TCheckRunner {
   // stopped. Returns false when the run was stopped.
   bool Run(const std::vector<TTaskData>& tasks, const std::function<bool()>& stopWanted);
 
+  // Starts from the memory and the order list the last process left, and
+  // keeps every new order before its line is printed. Call before Run.
+  void UseHistory();
+
  private:
   struct TPrinter;
   TParseGear& gear_;
@@ -75,6 +80,8 @@ class TCheckRunner {
   TOrderList orderList_;
   TMessageQueue queue_;
   std::unique_ptr<TPrinter> printer_;
+  std::mutex errMutex_;
+  std::unique_ptr<TOrderHistory> history_;
 };
 
 }  // namespace qnb::cli

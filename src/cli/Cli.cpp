@@ -24,13 +24,18 @@ const TCommand kCommands[] = {
     {"rules", "list [--rules DIR] | test [--rules DIR] FILE... | check RULEFILE...",
      "list the rules analyzer's rules, try them on mails, or check rule files", CmdRules},
     {"check",
-     "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
+     "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] [--no-history] "
      "[--account NAME=(pop3|imap)[s|+starttls]://USER:PASS@HOST:PORT[/FOLDER]]...",
      "check the given or the stored accounts for new payments (JSON lines)", CmdCheck},
     {"watch",
-     "[--plugins DIR] [--cafile FILE] [--interval MINUTES] [--seconds N] "
+     "[--plugins DIR] [--cafile FILE] [--interval MINUTES] [--seconds N] [--no-history] "
      "[--account NAME=URL]...",
      "check once, then again on IMAP IDLE news and on a schedule (JSON lines)", CmdWatch},
+    {"history",
+     "list [--account NAME] [--from DATE] [--to DATE] [--search TEXT] | "
+     "export --format csv|json [--from DATE] [--to DATE] [--output FILE] | "
+     "totals [--by day|month] [--from DATE] [--to DATE]",
+     "the stored orders as JSON lines, exported, or summed per period and currency", CmdHistory},
     {"help", "", "list the subcommands", CmdHelp},
 };
 
@@ -94,6 +99,15 @@ bool TakeOption(TArgs& args, const std::string& name, std::string& value) {
     if (i + 1 >= args.size()) throw TUsageError(name + " needs a value");
     value = args[i + 1];
     args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    return true;
+  }
+  return false;
+}
+
+bool TakeFlag(TArgs& args, const std::string& name) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != name) continue;
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
     return true;
   }
   return false;

@@ -51,6 +51,8 @@ std::vector<std::string> ReadLinesArg(const std::string& file, TCliIo& io);
 // Takes "--name VALUE" out of args; returns false when absent. Throws
 // TUsageError when the value is missing.
 bool TakeOption(TArgs& args, const std::string& name, std::string& value);
+// Takes "--name" out of args; returns false when absent.
+bool TakeFlag(TArgs& args, const std::string& name);
 
 // Subcommands, one function each (defined in the Cmd*.cpp files).
 int CmdPassword(const TArgs& args, TCliIo& io);
@@ -62,6 +64,7 @@ int CmdPlugins(const TArgs& args, TCliIo& io);
 int CmdRules(const TArgs& args, TCliIo& io);
 int CmdCheck(const TArgs& args, TCliIo& io);
 int CmdWatch(const TArgs& args, TCliIo& io);
+int CmdHistory(const TArgs& args, TCliIo& io);
 
 // An order as the "order" object of analyze and check (CmdAnalyze.cpp).
 std::string OrderJson(const TOrderData& order);

@@ -20,14 +20,6 @@ std::string PluginDirArg(TArgs& args) {
   return dir;
 }
 
-// The shortest text that reads back as the same double.
-std::string JsonDouble(double v) {
-  if (!std::isfinite(v)) return "0";
-  char buf[32];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
-}
-
 }  // namespace
 
 std::string OrderJson(const TOrderData& o) {

@@ -14,6 +14,7 @@
 #include "cli/CheckRun.h"
 #include "cli/Cli.h"
 #include "cli/Json.h"
+#include "history/OrderHistory.h"
 #include "mailcheck/OrderMailUtils.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
@@ -178,6 +179,14 @@ class TOrderPrinter {
     return it != printed_.end() && it->second == o.OrderID.str();
   }
   std::unordered_map<const TOrderData*, std::string> printed_;
+
+ public:
+  // Orders already on the list count as printed (restored ones were printed
+  // by the process that found them).
+  void MarkPrinted(TOrderList& orders) {
+    auto list = orders.Lock();
+    for (const auto& o : *list) printed_[o.get()] = o->OrderID.str();
+  }
 };
 
 }  // namespace
@@ -192,12 +201,24 @@ TCheckRunner::TCheckRunner(TParseGear& gear, TCliIo& io)
 
 TCheckRunner::~TCheckRunner() = default;
 
+void TCheckRunner::UseHistory() {
+  history_ = std::make_unique<TOrderHistory>();
+  history_->OnProblem = [this](const std::string& m) {
+    std::lock_guard<std::mutex> lock(errMutex_);
+    io_.err << "quenbell-cli: " << m << "\n";
+    io_.err.flush();
+  };
+  if (history_->Open()) history_->Restore(orderList_, *OldUIDs);
+  printer_->printer.MarkPrinted(orderList_);
+}
+
 bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<bool()>& stopWanted) {
   ClearList(taskList_);
   for (const auto& t : tasks) taskList_.Add(std::make_unique<TTaskData>(t));
   TGetMailThd worker(&queue_, taskList_, orderList_, gear_);
   worker.CAFile = CAFile;
   worker.PipelineWindow = PipelineWindow;
+  worker.Store = history_.get();
   worker.Start();
   bool stopped = false, finished = false;
   while (!finished) {
@@ -271,6 +292,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   std::string accountArg;
   while (TakeOption(args, "--account", accountArg))
     adhoc.push_back(ParseAccountArg(accountArg, static_cast<int32_t>(adhoc.size())));
+  const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
   TQnbProcessObjects objects;
@@ -284,6 +306,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   TCheckRunner runner(*gear, io);
   runner.CAFile = caFile;
   runner.PipelineWindow = pipelineWindow;
+  if (!noHistory && AppOption->bRememberPayments) runner.UseHistory();
   for (int run = 0; run < repeat; ++run)
     if (!runner.Run(tasks, [] { return TSigintGuard::Interrupts() > 0; })) break;
   return EXIT_OK;

@@ -71,6 +71,8 @@ int CmdConfig(const TArgs& args, TCliIo& io) {
                 .Bool("bCheckPaymentOnSchedule", o.bCheckPaymentOnSchedule)
                 .Int("iCheckPaymentTime", o.iCheckPaymentTime)
                 .Str("sMailProgram", o.sMailProgram)
+                .Bool("bRememberPayments", o.bRememberPayments)
+                .Bool("bDesktopNotify", o.bDesktopNotify)
                 .Raw("accounts", accounts)
                 .Text()
          << "\n";

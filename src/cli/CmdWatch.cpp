@@ -72,6 +72,7 @@ int CmdWatch(const TArgs& argsIn, TCliIo& io) {
   std::string accountArg;
   while (TakeOption(args, "--account", accountArg))
     tasks.push_back(ParseAccountArg(accountArg, static_cast<int32_t>(tasks.size())));
+  const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
   TQnbProcessObjects objects;
@@ -107,6 +108,7 @@ int CmdWatch(const TArgs& argsIn, TCliIo& io) {
 
   TCheckRunner runner(*gear, io);
   runner.CAFile = caFile;
+  if (!noHistory && AppOption->bRememberPayments) runner.UseHistory();
   const auto interval = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(intervalMin * 60));
   auto nextScheduled = TClock::now() + interval;
   bool ok = runner.Run(tasks, stopWanted);

@@ -1,5 +1,8 @@
 #include "cli/Json.h"
 
+#include <charconv>
+#include <cmath>
+
 #include <cmath>
 #include <cstdio>
 
@@ -76,6 +79,29 @@ std::string JsonString(std::string_view s) {
   }
   out += '"';
   return out;
+}
+
+std::string Utf8Text(std::string_view s) {
+  if (IsUtf8(s)) return std::string(s);
+  std::string out;
+  out.reserve(s.size() * 2);
+  for (char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string JsonDouble(double v) {
+  if (!std::isfinite(v)) return "0";
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
 }
 
 std::string JsonStringList(const std::vector<std::string>& lines) {

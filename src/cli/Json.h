@@ -11,6 +11,11 @@
 namespace qnb::cli {
 
 std::string JsonString(std::string_view bytes);
+// The bytes as UTF-8 text: as they are when they are valid UTF-8, otherwise
+// each byte as the character of the same code.
+std::string Utf8Text(std::string_view bytes);
+// The shortest text that reads back as the same double ("0" for NaN and infinities).
+std::string JsonDouble(double v);
 std::string JsonStringList(const std::vector<std::string>& lines);
 inline std::string JsonBool(bool b) { return b ? "true" : "false"; }
 // Currency (amount x 10000) as a string with exactly four decimals.

@@ -273,13 +273,18 @@ void TGetMailThd::SyncOrderList(const TStrings& UIDs) {
     std::lock_guard<std::mutex> lock(FCurTaskMutex);
     account = FCurTask.Account;
   }
-  auto orders = FOrderList.Lock();
-  for (auto it = orders->begin(); it != orders->end();) {
-    const TOrderData& o = **it;
-    // A substring test, as the listing is one text: an empty UID is never found.
-    bool keep = o.FromAccount != account || (!o.UID.empty() && all.find(o.UID) != std::string::npos);
-    it = keep ? it + 1 : orders->erase(it);
+  std::vector<TOrderData> dropped;
+  {
+    auto orders = FOrderList.Lock();
+    for (auto it = orders->begin(); it != orders->end();) {
+      const TOrderData& o = **it;
+      // A substring test, as the listing is one text: an empty UID is never found.
+      bool keep = o.FromAccount != account || (!o.UID.empty() && all.find(o.UID) != std::string::npos);
+      if (!keep && Store) dropped.push_back(o);
+      it = keep ? it + 1 : orders->erase(it);
+    }
   }
+  if (Store && !dropped.empty()) Store->OrdersLeftList(dropped);
 }
 
 bool TGetMailThd::IsMailRetrieved(const std::string& mUid) const {
@@ -525,7 +530,7 @@ void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std
     TMsgType TempMsg;
     TempMsg.Assign(mail);
     TempMsg.SetUID(uid);
-    iR = DealOrder(TempMsg);
+    iR = DealOrder(TempMsg, mail);
   } catch (...) {
     // A mail that cannot be read is no order; it is remembered like one
     // that no analyzer could parse.
@@ -600,6 +605,7 @@ void TGetMailThd::FinishStep(TAccountCheck& c) {
     FSource.Release();
   }
   if (FUidList) UpdateRetrievedUIDs(*FUidList, FCurTask.Account, c.uid4Saving, c.needUpdateUID);
+  if (Store && c.needUpdateUID) Store->MemoryUpdated(FCurTask.Account, c.uid4Saving);
 }
 
 void TGetMailThd::GetOrderMail(const TTaskData& t) {
@@ -613,7 +619,7 @@ void TGetMailThd::GetOrderMail(const TTaskData& t) {
   FinishStep(c);
 }
 
-int TGetMailThd::DealOrder(TMsgType& AMsg) {
+int TGetMailThd::DealOrder(TMsgType& AMsg, const TStrings& mailSource) {
   try {
     TOrderData aOD;
     if (!FParseGear.GetOrderData(AMsg, &aOD)) return R_ERROR;
@@ -625,6 +631,9 @@ int TGetMailThd::DealOrder(TMsgType& AMsg) {
       std::lock_guard<std::mutex> lock(FCurTaskMutex);
       aData->FromAccount = FCurTask.Account;
     }
+    // Kept before it is announced: a process killed after this line neither
+    // loses the order nor announces it again.
+    if (Store) Store->OrderFound(*aData, mailSource);
     FOrderList.Add(std::move(aData));
     Post(WM_ADD_ORDER, 0, 0);
     ++TotalOrder;

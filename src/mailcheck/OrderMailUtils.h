@@ -17,6 +17,7 @@
 #include "analysis/TextUtil.h"
 #include "mailcheck/MailSource.h"
 #include "mailcheck/OldUIDs.h"
+#include "mailcheck/OrderStoreHook.h"
 #include "mailcheck/Pop3Session.h"
 #include "settings/QnbBase.h"
 #include "settings/ThreadList.h"
@@ -137,6 +138,10 @@ class TGetMailThd {
   static constexpr size_t kDefaultPipelineBytes = size_t(4) << 20;
   int PipelineWindow = kDefaultPipelineWindow;
   size_t PipelineBytes = kDefaultPipelineBytes;
+  // Told of every new order before it joins the list, of orders pruned from
+  // the list and of each account's new memory; nullptr keeps nothing. The
+  // store must outlive the worker. Set before Start.
+  TOrderStoreHook* Store = nullptr;
 
  private:
   void Execute();
@@ -171,7 +176,7 @@ class TGetMailThd {
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
   void FinishStep(TAccountCheck& c);
-  int DealOrder(TMsgType& AMsg);
+  int DealOrder(TMsgType& AMsg, const TStrings& mailSource);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   // True when the memory of the current account holds UIDs of another epoch
   // than the source's (a changed UIDVALIDITY).

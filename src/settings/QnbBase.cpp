@@ -127,6 +127,8 @@ void TOptions::LoadOptions() {
   bCheckPaymentWhenOpening = ReadBool(reg, g, "CheckPaymentWhenOpening", false);
   bCheckPaymentOnSchedule = ReadBool(reg, g, "CheckPaymentOnSchedule", true);
   iCheckPaymentTime = ReadInt(reg, g, "CheckPaymentTime", 10);
+  bRememberPayments = ReadBool(reg, g, "RememberPayments", true);
+  bDesktopNotify = ReadBool(reg, g, "DesktopNotify", false);
   // The desktop's default mail client is only asked for when it is needed:
   // the lookup starts a program.
   if (reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok || sMailProgram.empty())
@@ -159,6 +161,8 @@ void TOptions::StoreOptions() {
   reg.WriteText(g, "CheckPaymentOnSchedule", BoolText(bCheckPaymentOnSchedule));
   reg.WriteText(g, "CheckPaymentTime", std::to_string(iCheckPaymentTime));
   reg.WriteText(g, "MailProgram", sMailProgram);
+  reg.WriteText(g, "RememberPayments", BoolText(bRememberPayments));
+  reg.WriteText(g, "DesktopNotify", BoolText(bDesktopNotify));
 
   // The whole account key is rebuilt so that no stale subkey survives.
   reg.DeleteKey(kAccountKey);

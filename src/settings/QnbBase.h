@@ -76,6 +76,10 @@ class TOptions {
   bool bCheckPaymentOnSchedule = false;
   int32_t iCheckPaymentTime = 0;
   std::string sMailProgram;
+  // Keeps the handled-message memory and the orders across starts.
+  bool bRememberPayments = true;
+  // Announces new payments through the desktop's notification service too.
+  bool bDesktopNotify = false;
   std::string SoundFileName;
   TMailAccountList AccountList;
 

@@ -27,7 +27,8 @@ TEST(CliConfig, EmptyStorePrintsDefaultsAndCreatesTheKeys) {
   EXPECT_EQ(r.out.substr(0, r.out.find(",\"sMailProgram\"")),
             R"({"bAutoRun":true,"bMinToTray":false,"bCheckPaymentWhenOpening":false,)"
             R"("bCheckPaymentOnSchedule":true,"iCheckPaymentTime":10)");
-  EXPECT_NE(r.out.find(R"("accounts":[]})"), std::string::npos);
+  EXPECT_NE(r.out.find(R"("bRememberPayments":true,"bDesktopNotify":false,"accounts":[]})"), std::string::npos)
+      << r.out;
   EXPECT_TRUE(fs::exists(home.SettingsFile()));
   EXPECT_NE(test::ReadFile(home.SettingsFile()).find("[Account]"), std::string::npos);
 }
@@ -37,9 +38,12 @@ TEST(CliConfig, ListsAccountsWithoutPasswords) {
   TOptions o;
   o.AccountList.push_back(std::make_unique<TMailAccount>(TMailAccount{"Shop \"A\"", "pop.example.com", "110",
                                                                       "me", "very-secret", false}));
+  o.bRememberPayments = false;
+  o.bDesktopNotify = true;
   o.StoreOptions();
   auto r = Cli({"config"}, home);
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(R"("bRememberPayments":false,"bDesktopNotify":true,)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(R"("accounts":[{"Name":"Shop \"A\"","Host":"pop.example.com","Port":"110",)"
                        R"("UserName":"me","Enabled":false,"Security":"None","Protocol":"POP3","Folder":"INBOX"}]})"),
             std::string::npos)

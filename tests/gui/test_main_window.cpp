@@ -12,6 +12,7 @@
 #include "TestConfig.h"
 #include "app/CoolTrayIcon.h"
 #include "app/MSNPopForm.h"
+#include "app/OrderModel.h"
 #include "app/fmMain.h"
 #include "gui/GuiTestSupport.h"
 #include "mailcheck/QnbGlobals.h"
@@ -57,7 +58,7 @@ class MainWindow : public ::testing::Test {
     return w;
   }
   bool CheckEnds(TFormMain& w, int ms = 15000) {
-    return WaitFor([&] { return !w.FbRunning; }, ms);
+    return WaitFor([&] { return !w.Running(); }, ms);
   }
 
   TTempConfigHome home;
@@ -79,28 +80,29 @@ TEST_F(MainWindow, CheckWithPaymentsFillsTheListAndAnnouncesThem) {
   QTest::qWait(100);
   ASSERT_FALSE(w->isActiveWindow());
   w->btnCheckClick();
-  EXPECT_EQ(w->btnCheck->text(), "Stop Checking");
-  EXPECT_EQ(w->MICheckOrderNew->text(), "Stop Checking");
-  EXPECT_TRUE(w->CTrayIcon->CycleIcons());
+  EXPECT_EQ(w->Ui().btnCheck->text(), "Stop Checking");
+  EXPECT_EQ(w->Ui().MICheckOrderNew->text(), "Stop Checking");
+  EXPECT_TRUE(w->Ui().CTrayIcon->CycleIcons());
   ASSERT_TRUE(CheckEnds(*w));
   // The rebuild at the end makes the view equal to the order list.
   EXPECT_TRUE(WaitFor([&] {
-    return w->OrderModel->rowCount() == 3 && w->OrderModel->Row(0).id.toStdString() == PayNimbusOrderID(1);
+    return w->Model().rowCount() == 3 && w->Model().Row(0).id.toStdString() == PayNimbusOrderID(1);
   }));
-  EXPECT_EQ(w->btnCheck->text(), "Check Mail");
-  EXPECT_EQ(w->sbPanel1->text(), "3 new payment(s) received");
-  EXPECT_EQ(w->sbPanel2->text(), "3 payment(s)");
-  EXPECT_EQ(w->OrderModel->Row(0).id.toStdString(), PayNimbusOrderID(1));
-  EXPECT_EQ(w->OrderModel->Row(1).amount, AmountText(PayNimbusOrderFor(2).amount));
+  EXPECT_EQ(w->Ui().btnCheck->text(), "Check Mail");
+  EXPECT_EQ(w->Ui().sbPanel1->text(), "3 new payment(s) received");
+  EXPECT_EQ(w->Ui().sbPanel2->text(), "3 payment(s)");
+  EXPECT_EQ(w->Model().Row(0).id.toStdString(), PayNimbusOrderID(1));
+  EXPECT_EQ(w->Model().Row(1).amount, AmountText(PayNimbusOrderFor(2).amount, "EUR"));
+  EXPECT_TRUE(w->Model().Row(1).amount.startsWith(QStringLiteral("\u20ac"))) << w->Model().Row(1).amount.toStdString();
   ASSERT_EQ(sounds.size(), 1u);
   EXPECT_EQ(sounds[0].substr(sounds[0].size() - 20), "/Sound/ewpayment.wav");
-  EXPECT_EQ(w->MSNPopForm->MessageText, "3 new payment(s) received");
-  EXPECT_EQ(w->MSNPopForm->Title, "Quenbell");
-  EXPECT_EQ(w->MSNPopForm->StayTime, 3500);
+  EXPECT_EQ(w->Ui().MSNPopForm->MessageText, "3 new payment(s) received");
+  EXPECT_EQ(w->Ui().MSNPopForm->Title, "Quenbell");
+  EXPECT_EQ(w->Ui().MSNPopForm->StayTime, 3500);
   // Not in front: the tray icon blinks with the new-payment images.
-  EXPECT_EQ(w->CTrayIcon->IconList(), &w->ImgListNewNotify);
-  EXPECT_TRUE(w->CTrayIcon->CycleIcons());
-  EXPECT_EQ(w->FOmu, nullptr);
+  EXPECT_EQ(w->Ui().CTrayIcon->IconList(), &w->NewOrderImages());
+  EXPECT_TRUE(w->Ui().CTrayIcon->CycleIcons());
+  EXPECT_EQ(w->Worker(), nullptr);
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -110,14 +112,14 @@ TEST_F(MainWindow, CheckThatFindsNothingIsQuiet) {
   auto w = Window();
   w->btnCheckClick();
   ASSERT_TRUE(CheckEnds(*w));
-  EXPECT_EQ(w->sbPanel1->text(), "0 new payment(s) received");
+  EXPECT_EQ(w->Ui().sbPanel1->text(), "0 new payment(s) received");
   EXPECT_TRUE(sounds.empty());
-  EXPECT_FALSE(w->MSNPopForm->Form()->isVisible());
-  EXPECT_EQ(w->CTrayIcon->IconList(), &w->ImgListCheck);
-  EXPECT_FALSE(w->CTrayIcon->CycleIcons());
-  EXPECT_EQ(w->CTrayIcon->IconIndex(), 0);
-  EXPECT_TRUE(WaitFor([&] { return w->sbPanel2->text() == "0 payment(s)"; }));
-  EXPECT_FALSE(w->sbProgress->isVisible());
+  EXPECT_FALSE(w->Ui().MSNPopForm->Form()->isVisible());
+  EXPECT_EQ(w->Ui().CTrayIcon->IconList(), &w->CheckImages());
+  EXPECT_FALSE(w->Ui().CTrayIcon->CycleIcons());
+  EXPECT_EQ(w->Ui().CTrayIcon->IconIndex(), 0);
+  EXPECT_TRUE(WaitFor([&] { return w->Ui().sbPanel2->text() == "0 payment(s)"; }));
+  EXPECT_FALSE(w->Ui().sbProgress->isVisible());
 }
 
 TEST_F(MainWindow, LoginFailureOnOneOfTwoAccountsShowsOneBoxAndTheRunEnds) {
@@ -130,8 +132,8 @@ TEST_F(MainWindow, LoginFailureOnOneOfTwoAccountsShowsOneBoxAndTheRunEnds) {
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Error);
   EXPECT_EQ(boxes.boxes[0].text.rfind("Login failed of account \"Broken\"!", 0), 0u);
-  EXPECT_TRUE(WaitFor([&] { return w->OrderModel->rowCount() == 1; }));
-  EXPECT_EQ(w->sbPanel2->text(), "1 payment(s)");
+  EXPECT_TRUE(WaitFor([&] { return w->Model().rowCount() == 1; }));
+  EXPECT_EQ(w->Ui().sbPanel2->text(), "1 payment(s)");
 }
 
 TEST_F(MainWindow, StopDuringACheckAndNoSecondWorkerWhileStopping) {
@@ -139,47 +141,47 @@ TEST_F(MainWindow, StopDuringACheckAndNoSecondWorkerWhileStopping) {
   AddAccount("Shop", "alice", "secret");
   auto w = Window();
   w->btnCheckClick();
-  ASSERT_TRUE(WaitFor([&] { return w->sbProgress->isVisible(); }));
+  ASSERT_TRUE(WaitFor([&] { return w->Ui().sbProgress->isVisible(); }));
   w->btnCheckClick();  // stop
-  EXPECT_EQ(w->btnCheck->text(), "Check Mail");
-  TGetMailThd* stopping = w->FOmu.get();
+  EXPECT_EQ(w->Ui().btnCheck->text(), "Check Mail");
+  const TGetMailThd* stopping = w->Worker();
   w->btnCheckClick();  // stopping: refused
   w->OnMailAccountClick(0);
-  EXPECT_EQ(w->FOmu.get(), stopping);
+  EXPECT_EQ(w->Worker(), stopping);
   ASSERT_TRUE(CheckEnds(*w));
-  EXPECT_EQ(w->FOmu, nullptr);
-  EXPECT_LT(w->OrderModel->rowCount(), 300);
-  EXPECT_FALSE(w->sbProgress->isVisible());
+  EXPECT_EQ(w->Worker(), nullptr);
+  EXPECT_LT(w->Model().rowCount(), 300);
+  EXPECT_FALSE(w->Ui().sbProgress->isVisible());
 }
 
 TEST_F(MainWindow, ScheduleStartsChecksAndNoAccountsShowsTheHint) {
   AppOption->bCheckPaymentOnSchedule = true;
   AppOption->iCheckPaymentTime = 0;  // every tick
   auto w = Window();
-  w->TimerAutoCheck.setInterval(20);
+  w->ScheduleTimer().setInterval(20);
   ASSERT_TRUE(WaitFor([&] { return !boxes.boxes.empty(); }));
   EXPECT_EQ(boxes.boxes[0].kind, TBoxKind::Info);
   EXPECT_EQ(boxes.boxes[0].text, "Please add a mail account before checking payements.");
 
   dove->AddMessage("alice", MakePayNimbusMail(40));
   AddAccount("Shop", "alice", "secret");
-  EXPECT_TRUE(WaitFor([&] { return w->OrderModel->rowCount() == 1; }));
+  EXPECT_TRUE(WaitFor([&] { return w->Model().rowCount() == 1; }));
 }
 
 TEST_F(MainWindow, ScheduleCountsTicksPerMinute) {
   AppOption->bCheckPaymentOnSchedule = true;
   AppOption->iCheckPaymentTime = 2;
   auto w = Window();
-  w->TimerAutoCheck.stop();
+  w->ScheduleTimer().stop();
   for (int i = 0; i < 19; ++i) w->TimerAutoCheckTimer();
   EXPECT_TRUE(boxes.boxes.empty());
-  EXPECT_EQ(w->FTimeCount, 19);
+  EXPECT_EQ(w->TimeCount(), 19);
   w->TimerAutoCheckTimer();  // 20 ticks of 6 s: two minutes
   EXPECT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(w->FTimeCount, 0);
+  EXPECT_EQ(w->TimeCount(), 0);
   AppOption->bCheckPaymentOnSchedule = false;
   w->TimerAutoCheckTimer();
-  EXPECT_EQ(w->FTimeCount, 0);
+  EXPECT_EQ(w->TimeCount(), 0);
 }
 
 TEST_F(MainWindow, AccountMenuFollowsTheAccounts) {
@@ -188,7 +190,7 @@ TEST_F(MainWindow, AccountMenuFollowsTheAccounts) {
   auto w = Window();
   auto texts = [&] {
     std::vector<std::string> t;
-    for (QAction* a : w->pmCheckMail->actions()) t.push_back(a->isSeparator() ? "-" : a->text().toStdString());
+    for (QAction* a : w->Ui().pmCheckMail->actions()) t.push_back(a->isSeparator() ? "-" : a->text().toStdString());
     return t;
   };
   EXPECT_THAT(texts(), ElementsAre("Check All ...", "-", "One", "Two"));
@@ -247,7 +249,14 @@ TEST(OrderModel, AmountsAndRowColours) {
   EXPECT_EQ(AmountText(-5000), "$-0.50");
   QLocale::setDefault(QLocale(QLocale::German));
   EXPECT_EQ(AmountText(123456789), "$12345,68");  // no thousands separator
+  EXPECT_EQ(AmountText(499000, "EUR"), QStringLiteral("\u20ac49,90"));
   QLocale::setDefault(QLocale::c());
+  struct Case { TCurrency amount; const char* currency; QString text; };
+  const Case cases[] = {
+      {499000, "EUR", QStringLiteral("\u20ac49.90")}, {349000, "USD", "$34.90"}, {349000, "", "$34.90"},
+      {499000, "CHF", "49.90 CHF"}, {100000, "gbp", QStringLiteral("\u00a310.00")}, {-5000, "EUR", QStringLiteral("\u20ac-0.50")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AmountText(c.amount, c.currency), c.text) << c.currency;
   TOrderModel m;
   TOrderData a, b;
   a.OrderID = "A";

@@ -115,7 +115,9 @@ TEST_F(OptionsDialog, OpensWithWhatTheStoreHolds) {
   TFormOptions d(nullptr);
   EXPECT_EQ(FormOptions, &d);
   EXPECT_EQ(d.windowTitle(), QStringLiteral("Options"));
-  EXPECT_EQ(d.size(), QSize(384, 294));
+  EXPECT_EQ(d.size(), QSize(384, 344));
+  EXPECT_TRUE(d.CBRememberPayments->isChecked()) << "on unless stored off";
+  EXPECT_FALSE(d.CBDesktopNotify->isChecked());
   EXPECT_EQ(d.PageControl->currentIndex(), 0);
   EXPECT_EQ(d.PageControl->tabText(0), QStringLiteral("General"));
   EXPECT_EQ(d.PageControl->tabText(1), QStringLiteral("Mail Accounts"));
@@ -148,6 +150,8 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   EXPECT_EQ(d.CBMinWhenStart->text(), QStringLiteral("Minimize to system tray when starts up."));
   EXPECT_EQ(d.CBCheckOnSchedule->text(), QStringLiteral("Check for new payment every "));
   EXPECT_EQ(d.CBCheckWhenOpen->text(), QStringLiteral("Check for new payment when opening quenbell."));
+  EXPECT_EQ(d.CBRememberPayments->text(), QStringLiteral("Remember payments between starts"));
+  EXPECT_EQ(d.CBDesktopNotify->text(), QStringLiteral("Also show a desktop notification"));
   EXPECT_EQ(d.btnBrowse->text(), QStringLiteral("Browse"));
   EXPECT_EQ(d.btnAdd->text(), QStringLiteral("&Add"));
   EXPECT_EQ(d.btnRemove->text(), QStringLiteral("&Remove"));
@@ -180,7 +184,8 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
     return order;
   };
   const std::vector<QWidget*> general{d.CBRunWhenStart, d.CBMinWhenStart, d.CBCheckOnSchedule, d.EditMailProgram,
-                                      d.btnBrowse, d.CBCheckWhenOpen, d.SPECheckTime};
+                                      d.btnBrowse, d.CBCheckWhenOpen, d.SPECheckTime, d.CBRememberPayments,
+                                      d.CBDesktopNotify};
   EXPECT_EQ(chain(d.CBRunWhenStart, general), general);
   const std::vector<QWidget*> account{a.btnOK, a.btnCancel, a.EditAccount, a.EditServer, a.EditName,
                                       a.EditPassword, a.EditPort, a.CBSecurity};
@@ -302,6 +307,8 @@ TEST_F(OptionsDialog, OkStoresEverythingAndTheAutostartSetting) {
   d.CBRunWhenStart->setChecked(true);
   d.CBMinWhenStart->setChecked(false);
   d.CBCheckWhenOpen->setChecked(true);
+  d.CBRememberPayments->setChecked(false);
+  d.CBDesktopNotify->setChecked(true);
   d.SPECheckTime->setValue(25);
   d.EditMailProgram->setText(QStringLiteral("  not checked at all "));
   ASSERT_TRUE(RunAccount(d.btnAdd, [](TFormMailAccount& a) {
@@ -324,6 +331,9 @@ TEST_F(OptionsDialog, OkStoresEverythingAndTheAutostartSetting) {
   EXPECT_FALSE(stored->bMinToTray);
   EXPECT_TRUE(stored->bCheckPaymentOnSchedule);
   EXPECT_TRUE(stored->bCheckPaymentWhenOpening);
+  EXPECT_FALSE(stored->bRememberPayments);
+  EXPECT_TRUE(stored->bDesktopNotify);
+  EXPECT_EQ(RawValue("GENERAL", "RememberPayments"), "0");
   EXPECT_EQ(stored->iCheckPaymentTime, 25);
   EXPECT_EQ(stored->sMailProgram, "  not checked at all ");
   ASSERT_EQ(stored->AccountList.size(), 2u);

@@ -1,0 +1,311 @@
+// The history file on disk: what it keeps across opens, what it does with
+// files it cannot read or write, and two writers at once.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "history/OrderFields.h"
+#include "history/OrderHistory.h"
+#include "support/TempDir.h"
+
+namespace qnb::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TOrderData MakeOrder(const std::string& account, const std::string& uid, const std::string& id, TDateTime date,
+                     TCurrency amount = 499000, const std::string& currency = "EUR") {
+  TOrderData o;
+  o.FromAccount = account;
+  o.UID = uid;
+  o.OrderID = id;
+  o.PurchaseDate = date;
+  o.Amount = amount;
+  o.Currency = currency;
+  o.Name = "Jane Example";
+  o.Email = "jane@example.com";
+  o.Product_Name = "Widget Pro";
+  o.Quantity = 1;
+  return o;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Ids(const std::vector<THistoryRecord>& rs) {
+  std::vector<std::string> ids;
+  for (const auto& r : rs) ids.push_back(r.Order.OrderID.str());
+  return ids;
+}
+
+class History : public ::testing::Test {
+ protected:
+  fs::path File() const { return dir.Path() / "Varnett" / "Qnb" / "history.sqlite"; }
+  std::unique_ptr<TOrderHistory> OpenHistory() {
+    auto h = std::make_unique<TOrderHistory>(File().string());
+    h->OnProblem = [this](const std::string& m) { problems.push_back(m); };
+    double clock = 46000.5;
+    h->Now = [clock]() mutable { return clock += 0.001; };
+    return h;
+  }
+  TTempDir dir;
+  std::vector<std::string> problems;
+};
+
+TEST_F(History, KeepsOrdersListAndMemoryAcrossOpensWithEveryField) {
+  TOrderData full = MakeOrder("Shop", "uid-1", "A-1", 46001.25);
+  // Every field its own value, so that a column mixed up shows.
+  int n = 0;
+  for (const auto& f : OrderFields()) {
+    ++n;
+    if (f.Kind == TOrderField::Text) f.SetText(full, std::string(f.Name) + "-" + std::to_string(n) + "\xe9");
+    else if (f.Kind == TOrderField::Date) f.SetDate(full, 46001.25);
+    else f.SetInt(full, 1000 + n);
+  }
+  const TStrings source = {"From: PayNimbus <service@paynimbus.example>", "Subject: Payment", "", "body \r", ""};
+  {
+    auto h = OpenHistory();
+    ASSERT_TRUE(h->Open());
+    h->OrderFound(full, source);
+    h->OrderFound(MakeOrder("Shop", "uid-2", "A-2", 46000), {"x"});
+    h->OrderFound(MakeOrder("Other", "uid-9", "B-1", 46002), {"y"});
+    h->OrdersLeftList({MakeOrder("Shop", "uid-2", "A-2", 46000)});
+    h->MemoryUpdated("Shop", {"uid-1", "uid-2", "uid-3"});
+    h->MemoryUpdated("Other", {});
+  }
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  TOrderList list;
+  TUidlList memory;
+  h->Restore(list, memory);
+  {
+    auto orders = list.Lock();
+    ASSERT_EQ(orders->size(), 2u);
+    for (const auto& f : OrderFields()) {
+      if (f.Kind == TOrderField::Text) EXPECT_EQ(f.GetText(*(*orders)[0]), f.GetText(full)) << f.Name;
+      else if (f.Kind == TOrderField::Date) EXPECT_EQ(f.GetDate(*(*orders)[0]), f.GetDate(full)) << f.Name;
+      else EXPECT_EQ(f.GetInt(*(*orders)[0]), f.GetInt(full)) << f.Name;
+    }
+    EXPECT_EQ((*orders)[1]->OrderID.str(), "B-1");
+  }
+  ASSERT_NE(memory.Find("Shop"), nullptr);
+  EXPECT_THAT(memory.Find("Shop")->Uids(), ElementsAre("uid-1", "uid-2", "uid-3"));
+  ASSERT_NE(memory.Find("Other"), nullptr);
+  EXPECT_TRUE(memory.Find("Other")->Uids().empty());
+
+  const auto all = h->Query({});
+  // By purchase date: A-2 (46000), the full one (46001.25), B-1 (46002).
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].Order.OrderID.str(), "A-2");
+  EXPECT_FALSE(all[0].OnServer);
+  EXPECT_TRUE(all[1].OnServer);
+  EXPECT_GT(all[1].SeenAt, 46000.5);
+  TStrings back;
+  ASSERT_TRUE(h->MailSource(all[1].Id, back));
+  EXPECT_EQ(back, source);
+  EXPECT_TRUE(problems.empty());
+}
+
+TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
+  auto a = OpenHistory(), b = OpenHistory();
+  ASSERT_TRUE(a->Open());
+  ASSERT_TRUE(b->Open());
+  a->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
+  a->OrdersLeftList({MakeOrder("Shop", "u1", "A-1", 46000)});
+  b->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
+  const auto all = a->Query({});
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_TRUE(all[0].OnServer);
+}
+
+TEST_F(History, QueryFiltersByAccountDatesAndSearch) {
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  TOrderData o1 = MakeOrder("Shop", "u1", "A-100", 46000.2);
+  o1.Name = "Jane Example";
+  TOrderData o2 = MakeOrder("Shop", "u2", "A-200", 46001.9);
+  o2.Email = "max@example.org";
+  o2.Name = "Max Mustermann";
+  TOrderData o3 = MakeOrder("Other", "u3", "B_1", 46003.0);
+  o3.Product_Name = "100% Cotton Shirt";
+  o3.Name = "Lee Sample";
+  o3.Email = "lee@example.net";
+  for (const auto& o : {o1, o2, o3}) h->OrderFound(o, {"x"});
+
+  struct Case {
+    const char* what;
+    THistoryQuery q;
+    std::vector<std::string> ids;
+  };
+  const Case cases[] = {
+      {"all", {}, {"A-100", "A-200", "B_1"}},
+      {"account", {"Other", 0, 0, "", false}, {"B_1"}},
+      {"from is inclusive", {"", 46001, 0, "", false}, {"A-200", "B_1"}},
+      {"to is exclusive", {"", 0, 46003, "", false}, {"A-100", "A-200"}},
+      {"buyer, any case", {"", 0, 0, "JANE", false}, {"A-100"}},
+      {"e-mail", {"", 0, 0, "example.org", false}, {"A-200"}},
+      {"order ID", {"", 0, 0, "a-2", false}, {"A-200"}},
+      {"percent is literal", {"", 0, 0, "100%", false}, {"B_1"}},
+      {"underscore is literal", {"", 0, 0, "B_", false}, {"B_1"}},
+      {"nothing", {"", 0, 0, "zzz", false}, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ids(h->Query(c.q)), c.ids) << c.what;
+}
+
+TEST_F(History, UnreadableFilesAreMovedAsideAndANewHistoryStarts) {
+  // A file with content to damage.
+  {
+    auto h = OpenHistory();
+    ASSERT_TRUE(h->Open());
+    for (int i = 0; i < 300; ++i)
+      h->OrderFound(MakeOrder("Shop", "u" + std::to_string(i), "ID-" + std::to_string(i), 46000 + i),
+                    {std::string(300, static_cast<char>('a' + i % 26))});
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  const std::string good = ReadAll(File());
+  ASSERT_GT(good.size(), 16384u);
+
+  struct Case {
+    const char* what;
+    std::function<std::string()> content;
+  };
+  const Case cases[] = {
+      {"not SQLite", [] { return std::string("order list\nA-1;49.90\n"); }},
+      {"truncated", [&] { return good.substr(0, good.size() / 3); }},
+      {"damaged", [&] {
+         std::string s = good;
+         for (size_t i = 4096; i < s.size(); i += 4096) s.replace(i + 8, 64, std::string(64, '\x5a'));
+         return s;
+       }},
+      {"newer schema", [&] {
+         fs::path p = dir.Path() / "newer.sqlite";
+         std::ofstream(p, std::ios::binary) << good;
+         sqlite3* d = nullptr;
+         sqlite3_open(p.c_str(), &d);
+         sqlite3_exec(d, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+         sqlite3_close(d);
+         return ReadAll(p);
+       }},
+  };
+  for (const auto& c : cases) {
+    problems.clear();
+    for (const auto& e : fs::directory_iterator(File().parent_path())) fs::remove(e.path());
+    const std::string bad = c.content();
+    std::ofstream(File(), std::ios::binary) << bad;
+    auto h = OpenHistory();
+    ASSERT_TRUE(h->Open()) << c.what;
+    ASSERT_EQ(problems.size(), 1u) << c.what;
+    EXPECT_THAT(problems[0], HasSubstr("It was kept as")) << c.what;
+    ASSERT_FALSE(h->MovedAsidePath().empty()) << c.what;
+    EXPECT_THAT(h->MovedAsidePath(), HasSubstr("history.sqlite.damaged-")) << c.what;
+    EXPECT_EQ(ReadAll(h->MovedAsidePath()), bad) << c.what;
+    // The new history works.
+    EXPECT_EQ(h->Count(), 0) << c.what;
+    h->OrderFound(MakeOrder("Shop", "n1", "NEW-1", 46000), {"x"});
+    EXPECT_EQ(h->Count(), 1) << c.what;
+    EXPECT_EQ(problems.size(), 1u) << c.what;
+  }
+}
+
+TEST_F(History, FileAndFolderAreTheUsersAlone) {
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  h->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
+  struct stat st {};
+  ASSERT_EQ(::stat(File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat((File().string() + "-wal").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(File().parent_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(History, AFolderThatCannotBeMadeGivesOneMessageAndNoHistory) {
+  // A file where the folder should be: no user can create the folder.
+  dir.Write("Varnett", "not a folder");
+  auto h = OpenHistory();
+  EXPECT_FALSE(h->Open());
+  EXPECT_FALSE(h->IsOpen());
+  h->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
+  h->MemoryUpdated("Shop", {"u1"});
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_THAT(problems[0], HasSubstr("in memory only"));
+  EXPECT_TRUE(h->Query({}).empty());
+}
+
+TEST_F(History, AFullDiskGivesOneMessageAndTheRestGoesOnWithoutTheFile) {
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  h->OrderFound(MakeOrder("Shop", "u0", "A-0", 46000), {"x"});
+  // A file size limit makes every write past it fail, as a full disk does.
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old);
+  rlimit before {};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit limit = before;
+  limit.rlim_cur = static_cast<rlim_t>(fs::file_size(File().string() + "-wal") + 4096);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::string big(200000, 'q');
+  for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + (i * 31) % 26);
+  for (int i = 1; i <= 5; ++i) h->OrderFound(MakeOrder("Shop", "u" + std::to_string(i), "A-" + std::to_string(i), 46000), {big});
+  h->MemoryUpdated("Shop", {"u1"});
+  setrlimit(RLIMIT_FSIZE, &before);
+  sigaction(SIGXFSZ, &old, nullptr);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_THAT(problems[0], HasSubstr("cannot be written"));
+  EXPECT_FALSE(h->IsOpen());
+  // What was stored before the failure is still there.
+  auto again = OpenHistory();
+  ASSERT_TRUE(again->Open());
+  EXPECT_EQ(Ids(again->Query({})), std::vector<std::string>{"A-0"});
+}
+
+TEST_F(History, TwoProcessesWritingAndReadingAtOnceNeverFail) {
+  { auto h = OpenHistory(); ASSERT_TRUE(h->Open()); }
+  const int kEach = 150;
+  const pid_t child = fork();
+  if (child == 0) {
+    bool failed = false;
+    TOrderHistory h(File().string());
+    h.OnProblem = [&](const std::string&) { failed = true; };
+    if (!h.Open()) _exit(2);
+    for (int i = 0; i < kEach; ++i) {
+      h.OrderFound(MakeOrder("Child", "c" + std::to_string(i), "C-" + std::to_string(i), 46000), {"c"});
+      h.MemoryUpdated("Child", {"c" + std::to_string(i)});
+    }
+    _exit(failed ? 1 : 0);
+  }
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  for (int i = 0; i < kEach; ++i) {
+    h->OrderFound(MakeOrder("Parent", "p" + std::to_string(i), "P-" + std::to_string(i), 46000), {"p"});
+    h->Query({"Child", 0, 0, "", false});
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_EQ(h->Count(), 2 * kEach);
+}
+
+}  // namespace
+}  // namespace qnb::test
