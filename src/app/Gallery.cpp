@@ -22,6 +22,7 @@
 #include "app/GuiPresenter.h"
 #include "app/MSNPopForm.h"
 #include "app/QnbImages.h"
+#include "app/RuleEditor.h"
 #include "app/Skin.h"
 #include "app/fmAbout.h"
 #include "app/fmMailAccount.h"
@@ -150,13 +151,20 @@ int main(int argc, char** argv) {
   TMailAccount account{"My Order", "pop.example.com", "110", "orders", "secret", true};
   account.Security = secStartTls;
 
-  if (name == QLatin1String("options") || name == QLatin1String("options-accounts")) {
+  if (name == QLatin1String("options") || name == QLatin1String("options-accounts") ||
+      name == QLatin1String("options-analyzers")) {
     auto* dlg = new TFormOptions(nullptr);
     if (name == QLatin1String("options-accounts")) {
       dlg->PageControl->setCurrentIndex(1);
       dlg->LVAccounts->setCurrentItem(dlg->LVAccounts->topLevelItem(0));
     }
+    if (name == QLatin1String("options-analyzers")) dlg->PageControl->setCurrentIndex(2);
     window.reset(dlg);
+  } else if (name == QLatin1String("rule-editor")) {
+    // argv[2]: a mail file to open in it.
+    auto* editor = new TRuleEditor(nullptr, QString(), QDir::tempPath(), NewRuleTemplate());
+    if (argc > 2) editor->LoadMail(QString::fromLocal8Bit(argv[2]));
+    window.reset(editor);
   } else if (name == QLatin1String("account")) {
     window.reset(new TFormMailAccount(account, nullptr));
   } else if (name == QLatin1String("about")) {

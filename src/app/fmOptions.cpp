@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/AnalyzersPage.h"
 #include "app/QtText.h"
 #include "app/Skin.h"
 #include "app/SpinEdit.h"
@@ -141,6 +142,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   a->addWidget(lblManage);
   a->addLayout(listAndButtons, 1);
   PageControl->addTab(accounts, QStringLiteral("Mail Accounts"));
+  PageControl->addTab(new TAnalyzersPage(PageControl), QStringLiteral("Analyzers"));
 
   btnOK = new QPushButton(QStringLiteral("&OK"), this);
   btnOK->setDefault(true);

@@ -162,6 +162,8 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   EXPECT_EQ(d.SPECheckTime->maximum(), 99999);
   EXPECT_EQ(d.LVAccounts->headerItem()->text(0), QStringLiteral("Account"));
   EXPECT_EQ(d.LVAccounts->headerItem()->text(1), QStringLiteral("Server"));
+  ASSERT_EQ(d.PageControl->count(), 3);
+  EXPECT_EQ(d.PageControl->tabText(2), QStringLiteral("Analyzers"));
   EXPECT_EQ(d.LVAccounts->columnWidth(0), 100);
   EXPECT_EQ(d.LVAccounts->selectionMode(), QAbstractItemView::SingleSelection);
 
