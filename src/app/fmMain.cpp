@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QSoundEffect>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
@@ -26,9 +27,11 @@
 #include <chrono>
 #include <thread>
 
+#include "app/AccountStateView.h"
 #include "app/ClickLabel.h"
 #include "app/CoolTrayIcon.h"
 #include "app/MSNPopForm.h"
+#include "app/NoAccountHint.h"
 #include "app/QtText.h"
 #include "app/ShellOpen.h"
 #include "app/Skin.h"
@@ -214,6 +217,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   h->addStretch(1);
   h->addWidget(LabelHomepage);
   v->addWidget(bar);
+  NoAccountHint = new TNoAccountHint(central);
+  NoAccountHint->hide();
+  v->addWidget(NoAccountHint);
 
   OrderModel = new TOrderModel();
   OrderModel->setParent(this);
@@ -236,6 +242,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
 
   sbPanel1 = new QLabel(this);
+  sbPanel1->setTextFormat(Qt::PlainText);  // status texts carry what servers said
   sbPanel1->setMinimumWidth(230);
   sbPanel2 = new QLabel(this);
   sbPanel2->setMinimumWidth(100);
@@ -270,6 +277,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   CTrayIcon->SetPopupMenu(PopupMenuTray);
   CTrayIcon->SetHint(QStringLiteral("Quenbell"));
   CTrayIcon->SetIconVisible(true);
+  AccountStates = std::make_unique<TAccountStateView>(CTrayIcon);
   MSNPopForm = new TsuiMSNPopForm(this, this);
 
   connect(btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
@@ -288,6 +296,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   connect(MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
   connect(MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
   connect(&TimerAutoCheck, &QTimer::timeout, this, &TFormMain::TimerAutoCheckTimer);
+  connect(NoAccountHint, &TNoAccountHint::addAccount, this, &TFormMain::AddAccountClick);
 
   PlaySound = [this](const QString& file) {
     if (!QFileInfo::exists(file)) return;
@@ -414,6 +423,10 @@ void TFormMain::RefreshAccountMenu() {
     item->setData(static_cast<int>(i));
     connect(item, &QAction::triggered, this, [this, i] { OnMailAccountClick(static_cast<int>(i)); });
   }
+  NoAccountHint->setVisible(AppOption->AccountList.empty());
+  std::vector<std::string> names;
+  for (const auto& a : AppOption->AccountList) names.push_back(a->Name);
+  AccountStates->AccountsChanged(names);
 }
 
 void TFormMain::TimerAutoCheckTimer() {
@@ -433,6 +446,14 @@ void TFormMain::suiArrowButton1Click() {
 
 void TFormMain::btnOptionsClick() {
   TFormOptions dlg(this);
+  if (dlg.exec() == QDialog::Accepted) RefreshAccountMenu();
+}
+
+void TFormMain::AddAccountClick() {
+  TFormOptions dlg(this);
+  for (int i = 0; i < dlg.PageControl->count(); ++i)
+    if (dlg.PageControl->tabText(i) == QLatin1String("Mail Accounts")) dlg.PageControl->setCurrentIndex(i);
+  QTimer::singleShot(0, &dlg, &TFormOptions::btnAddClick);
   if (dlg.exec() == QDialog::Accepted) RefreshAccountMenu();
 }
 
@@ -519,11 +540,13 @@ void TFormMain::WMUpdateStatus() {
         }
       } catch (...) {
       }
+      AccountStates->Feed(*rec);
       sbPanel1->setText(ToQ(rec->LogMessage));
     }
   }
   if (!FFinished) return;
 
+  AccountStates->RunEnded();
   ReleaseFinishedWorker();
   FbRunning = false;
   EndCheckThread();

@@ -26,7 +26,9 @@ class QToolButton;
 
 namespace qnb {
 
+class TAccountStateView;
 class TClickLabel;
+class TNoAccountHint;
 class TCoolTrayIcon;
 class TsuiMSNPopForm;
 
@@ -108,6 +110,10 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   TCoolTrayIcon* CTrayIcon;
   TsuiMSNPopForm* MSNPopForm;
   TImageList ImgListCheck, ImgListNewNotify, ImgListOrder;
+  // Each account's last check, shown on the tray icon.
+  std::unique_ptr<TAccountStateView> AccountStates;
+  // Shown while no account is set up.
+  TNoAccountHint* NoAccountHint;
 
   bool FFinished = false;
   int FTimeCount = 0;
@@ -139,6 +145,8 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void btnMailProgramClick();
   void Help1Click();
   void Homepage1Click();
+  // The options dialog on its account page, adding an account.
+  void AddAccountClick();
 
  public:
   void StartCheckThread();

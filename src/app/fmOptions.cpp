@@ -13,6 +13,7 @@
 
 #include "app/QtText.h"
 #include "app/Skin.h"
+#include "app/AccountStateColumn.h"
 #include "app/SpinEdit.h"
 #include "app/fmMailAccount.h"
 #include "settings/VrDiag.h"
@@ -29,15 +30,17 @@ const char* const kDuplicateName = "Duplicate mail account name.";
 class TAccountRow : public QTreeWidgetItem {
  public:
   static constexpr int kType = QTreeWidgetItem::UserType + 1;
-  explicit TAccountRow(std::unique_ptr<TMailAccount> account)
-      : QTreeWidgetItem(kType), Data(std::move(account)) {
+  TAccountRow(std::unique_ptr<TMailAccount> account, const TAccountStateBook& states)
+      : QTreeWidgetItem(kType), Data(std::move(account)), States(states) {
     Show();
   }
   void Show() {
     setText(0, ToQ(Data->Name));
     setText(1, ToQ(Data->Host));
+    ShowAccountState(*this, 2, States.Find(Data->Name));
   }
   std::unique_ptr<TMailAccount> Data;
+  const TAccountStateBook& States;
 };
 
 }  // namespace
@@ -107,8 +110,9 @@ TFormOptions::TFormOptions(QWidget* owner)
   auto* accounts = new QWidget;
   auto* lblManage = new QLabel(QStringLiteral("Manage your mail accounts."), accounts);
   LVAccounts = new QTreeWidget(accounts);
-  LVAccounts->setColumnCount(2);
-  LVAccounts->setHeaderLabels({QStringLiteral("Account"), QStringLiteral("Server")});
+  LVAccounts->setColumnCount(3);
+  LVAccounts->setHeaderLabels(
+      {QStringLiteral("Account"), QStringLiteral("Server"), QString::fromLatin1(kStateColumnCaption)});
   LVAccounts->setRootIsDecorated(false);
   LVAccounts->setItemsExpandable(false);
   LVAccounts->setUniformRowHeights(true);
@@ -120,6 +124,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   LVAccounts->header()->setSectionsMovable(false);
   LVAccounts->header()->setStretchLastSection(true);
   LVAccounts->setColumnWidth(0, 100);
+  LVAccounts->setColumnWidth(1, 110);
   btnAdd = new QPushButton(QStringLiteral("&Add"), accounts);
   btnRemove = new QPushButton(QStringLiteral("&Remove"), accounts);
   btnProperties = new QPushButton(QStringLiteral("&Properties"), accounts);
@@ -177,6 +182,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   PageControl->setCurrentIndex(0);
   CBRunWhenStart->setFocus();
   AppOption->LoadOptions();
+  AccountStates.Load();
   UpdateDisplay();
 }
 
@@ -228,7 +234,7 @@ bool TFormOptions::NameTaken(const std::string& name, QTreeWidgetItem* except) c
 }
 
 void TFormOptions::AddRow(std::unique_ptr<TMailAccount> account) {
-  LVAccounts->addTopLevelItem(new TAccountRow(std::move(account)));
+  LVAccounts->addTopLevelItem(new TAccountRow(std::move(account), AccountStates));
 }
 
 bool TFormOptions::EditFMA() {

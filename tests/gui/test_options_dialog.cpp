@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/SpinEdit.h"
+#include "settings/AccountState.h"
 #include "app/fmMailAccount.h"
 #include "app/fmOptions.h"
 #include "settings/Platform.h"
@@ -140,6 +141,31 @@ TEST_F(OptionsDialog, OpensWithWhatTheStoreHolds) {
   EXPECT_TRUE(d.btnProperties->isEnabled());
   d.LVAccounts->clearSelection();
   EXPECT_FALSE(d.btnProperties->isEnabled());
+}
+
+TEST_F(OptionsDialog, AccountListShowsEachAccountsLastCheck) {
+  TAccountStateBook book;
+  TAccountState failed;
+  failed.Time = 1765400000;
+  failed.Failed = true;
+  failed.Caption = "TLS Error";
+  failed.Text = "Secure connection to \"pop.example.com\" failed: <b>certificate</b> verify failed";
+  book.Set("My Order", failed);
+  ASSERT_TRUE(book.Save());
+  TFormOptions d(nullptr);
+  EXPECT_EQ(d.LVAccounts->headerItem()->text(2), "State");
+  QTreeWidgetItem* mine = d.LVAccounts->topLevelItem(0);
+  EXPECT_EQ(mine->text(2), "Failed: TLS Error");
+  EXPECT_EQ(mine->foreground(2).color(), QColor(200, 0, 0));
+  const QString tip = mine->toolTip(2);
+  EXPECT_TRUE(tip.contains(QString::fromStdString(failed.Text))) << tip.toStdString();
+  EXPECT_FALSE(Qt::mightBeRichText(tip));
+  EXPECT_EQ(d.LVAccounts->topLevelItem(1)->text(2), "Not checked yet");
+
+  // A renamed account is another account: it has not been checked.
+  Select(d, 0);
+  ASSERT_TRUE(RunAccount(d.btnProperties, Named("Renamed")));
+  EXPECT_EQ(mine->text(2), "Not checked yet");
 }
 
 TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
