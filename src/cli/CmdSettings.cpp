@@ -59,6 +59,7 @@ int CmdConfig(const TArgs& args, TCliIo& io) {
                     .Str("UserName", a.UserName)
                     .Bool("Enabled", a.Enabled)
                     .Str("Security", SecurityName(a.Security))
+                    .Str("PasswordStore", PasswordPlaceName(a.PasswordStore))
                     .Text();
   }
   accounts += "]";

@@ -17,6 +17,14 @@ enum TSecurity : uint8_t { secNone = 0, secStartTls = 1, secTls = 2 };
 // "None", "STARTTLS" or "SSL/TLS".
 const char* SecurityName(TSecurity s);
 
+// Where an account's password is kept: coded in the settings file, or in the
+// desktop's keyring (the settings file then holds none). Stored as
+// "PasswordStore" = "keyring"; missing means the file.
+enum TPasswordPlace : uint8_t { ppFile = 0, ppKeyring = 1 };
+
+// "file" or "keyring".
+const char* PasswordPlaceName(TPasswordPlace p);
+
 struct TMailAccount {
   std::string Name;
   std::string Host;
@@ -25,6 +33,10 @@ struct TMailAccount {
   std::string Password;  // clear text in memory; coded only in the store
   bool Enabled = false;
   TSecurity Security = secNone;  // accounts stored without the value keep plain TCP
+  TPasswordPlace PasswordStore = ppFile;
+  // The keyring did not give the password at the load: it is unknown here,
+  // and the keyring's copy must not be replaced by an empty one.
+  bool PasswordUnread = false;
 };
 using PMailAccount = TMailAccount*;
 using TMailAccountList = std::vector<std::unique_ptr<TMailAccount>>;
@@ -64,6 +76,9 @@ class TOptions {
  private:
   const std::string GENERAL_SECTION;
   const std::string ACCOUNT_SECTION;
+  // Accounts whose password the keyring holds, so that a removed or renamed
+  // account's entry goes too.
+  std::vector<std::string> FKeyringNames;
 };
 
 // The one options object, created and loaded by the start-up code.

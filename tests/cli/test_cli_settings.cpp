@@ -41,7 +41,7 @@ TEST(CliConfig, ListsAccountsWithoutPasswords) {
   auto r = Cli({"config"}, home);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(R"("accounts":[{"Name":"Shop \"A\"","Host":"pop.example.com","Port":"110",)"
-                       R"("UserName":"me","Enabled":false,"Security":"None"}]})"),
+                       R"("UserName":"me","Enabled":false,"Security":"None","PasswordStore":"file"}]})"),
             std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("very-secret"), std::string::npos);

@@ -107,10 +107,10 @@ TEST_F(TlsStore, CliConfigShowsTheModeByName) {
   auto r = RunProcess({QUENBELL_CLI_PATH, "config"}, {}, {"XDG_CONFIG_HOME=" + home.ConfigHome().string()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr(R"("Name":"plain","Host":"pop.example.com","Port":"995","UserName":"me",)"
-                               R"("Enabled":true,"Security":"None"})"));
+                               R"("Enabled":true,"Security":"None",)"));
   EXPECT_THAT(r.out, HasSubstr(R"("Name":"upgraded",)"));
-  EXPECT_THAT(r.out, HasSubstr(R"("Enabled":true,"Security":"STARTTLS"})"));
-  EXPECT_THAT(r.out, HasSubstr(R"("Enabled":true,"Security":"SSL/TLS"}]})"));
+  EXPECT_THAT(r.out, HasSubstr(R"("Enabled":true,"Security":"STARTTLS",)"));
+  EXPECT_THAT(r.out, HasSubstr(R"("Enabled":true,"Security":"SSL/TLS",)"));
 }
 
 }  // namespace
