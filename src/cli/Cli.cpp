@@ -25,6 +25,8 @@ const TCommand kCommands[] = {
      "[--plugins DIR] [--repeat N] [--cafile FILE] [--pipeline-window N] "
      "[--account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT]...",
      "check the given or the stored accounts for new payments (JSON lines)", CmdCheck},
+    {"test-account", "[--cafile FILE] (NAME | --account NAME=URL)",
+     "connect, log in and count the messages of one account, changing nothing (JSON)", CmdTestAccount},
     {"help", "", "list the subcommands", CmdHelp},
 };
 

@@ -9,6 +9,7 @@
 
 namespace qnb {
 struct TOrderData;
+struct TTaskData;
 }
 
 namespace qnb::cli {
@@ -60,6 +61,11 @@ int CmdMessage(const TArgs& args, TCliIo& io);
 int CmdAnalyze(const TArgs& args, TCliIo& io);
 int CmdPlugins(const TArgs& args, TCliIo& io);
 int CmdCheck(const TArgs& args, TCliIo& io);
+int CmdTestAccount(const TArgs& args, TCliIo& io);
+
+// --account NAME=pop3[s|+starttls]://USER:PASS@HOST:PORT as a task
+// (CmdCheck.cpp); throws TUsageError for a malformed one.
+TTaskData ParseAccountArg(const std::string& arg, int32_t id);
 
 // An order as the "order" object of analyze and check (CmdAnalyze.cpp).
 std::string OrderJson(const TOrderData& order);
