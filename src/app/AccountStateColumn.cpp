@@ -11,9 +11,10 @@ namespace qnb {
 
 void ShowAccountState(QTreeWidgetItem& row, int column, const TAccountState* state) {
   QString shown;
-  if (!state) shown = QStringLiteral("Not checked yet");
-  else if (state->Failed) shown = QStringLiteral("Failed: ") + ToQ(state->Caption);
-  else shown = QStringLiteral("OK: %1 new payment(s)").arg(state->NewPayments);
+  // Short, for a narrow column; the tool tip tells the rest.
+  if (!state) shown = QStringLiteral("Not checked");
+  else if (state->Failed) shown = QStringLiteral("Failed");
+  else shown = QStringLiteral("OK");
   row.setText(column, shown);
   row.setToolTip(column, PlainToolTip(ToQ(StateSummary(state)), state && state->Failed ? ToQ(state->Text) : QString()));
   if (state && state->Failed) row.setForeground(column, QBrush(QColor(200, 0, 0)));

@@ -10,8 +10,8 @@ namespace qnb {
 // Caption of the column.
 inline constexpr const char* kStateColumnCaption = "State";
 
-// "OK", "Failed: CAPTION" or "Not checked yet" in the column, in red for a
-// failure, with the time and the failure's whole text in the tool tip.
+// "OK", "Failed" or "Not checked" in the column, in red for a failure, with
+// the time, the failure's caption and its whole text in the tool tip.
 void ShowAccountState(QTreeWidgetItem& row, int column, const TAccountState* state);
 
 }  // namespace qnb

@@ -124,7 +124,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   LVAccounts->header()->setSectionsMovable(false);
   LVAccounts->header()->setStretchLastSection(true);
   LVAccounts->setColumnWidth(0, 100);
-  LVAccounts->setColumnWidth(1, 110);
+  LVAccounts->setColumnWidth(1, 80);
   btnAdd = new QPushButton(QStringLiteral("&Add"), accounts);
   btnRemove = new QPushButton(QStringLiteral("&Remove"), accounts);
   btnProperties = new QPushButton(QStringLiteral("&Properties"), accounts);
