@@ -65,6 +65,7 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   server->addWidget(EditPassword, 3, 1, 1, 3);
   lblPasswordPlace = new QLabel(groupServer);
   lblPasswordPlace->setObjectName(QStringLiteral("lblPasswordPlace"));
+  lblPasswordPlace->setTextFormat(Qt::PlainText);
   lblPasswordPlace->setWordWrap(true);
   server->addWidget(lblPasswordPlace, 4, 1, 1, 3);
   server->setColumnStretch(1, 1);

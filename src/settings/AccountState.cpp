@@ -61,8 +61,15 @@ bool TAccountStateBook::Load(const std::string& path) {
   if (!f.open(QIODevice::ReadOnly)) return false;
   // The file is small; anything far larger is not ours.
   if (f.size() > (1 << 20)) return false;
+  const QByteArray data = f.readAll();
+  return LoadText(std::string(data.constData(), static_cast<size_t>(data.size())));
+}
+
+bool TAccountStateBook::LoadText(const std::string& text) {
+  states_.clear();
   QJsonParseError err{};
-  const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &err);
+  const QJsonDocument doc =
+      QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &err);
   if (err.error != QJsonParseError::NoError || !doc.isObject()) return false;
   const QJsonArray accounts = doc.object().value(QStringLiteral("accounts")).toArray();
   for (const QJsonValue& v : accounts) {
@@ -70,7 +77,9 @@ bool TAccountStateBook::Load(const std::string& path) {
     const std::string name = S(o.value(QStringLiteral("account")).toString());
     if (name.empty()) continue;
     TAccountState s;
-    s.Time = static_cast<int64_t>(o.value(QStringLiteral("time")).toDouble());
+    // Seconds as a double: out-of-range values would make the cast undefined.
+    const double t = o.value(QStringLiteral("time")).toDouble();
+    s.Time = t >= 0 && t < 1e15 ? static_cast<int64_t>(t) : 0;
     s.Failed = o.value(QStringLiteral("failed")).toBool();
     s.NewPayments = o.value(QStringLiteral("newPayments")).toInt();
     s.Caption = S(o.value(QStringLiteral("caption")).toString());
@@ -80,7 +89,7 @@ bool TAccountStateBook::Load(const std::string& path) {
   return true;
 }
 
-bool TAccountStateBook::Save(const std::string& path) const {
+std::string TAccountStateBook::SaveText() const {
   QJsonArray accounts;
   for (const auto& [name, s] : states_) {
     QJsonObject o;
@@ -94,14 +103,19 @@ bool TAccountStateBook::Save(const std::string& path) const {
   }
   QJsonObject root;
   root.insert(QStringLiteral("accounts"), accounts);
+  const QByteArray data = QJsonDocument(root).toJson(QJsonDocument::Indented);
+  return std::string(data.constData(), static_cast<size_t>(data.size()));
+}
+
+bool TAccountStateBook::Save(const std::string& path) const {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   QSaveFile out(Q(path));
   if (!out.open(QIODevice::WriteOnly)) return false;
   // Failure texts name hosts and users: the owner's only, like the settings.
   out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-  const QByteArray data = QJsonDocument(root).toJson(QJsonDocument::Indented);
-  return out.write(data) == data.size() && out.commit();
+  const std::string data = SaveText();
+  return out.write(data.data(), static_cast<qint64>(data.size())) == static_cast<qint64>(data.size()) && out.commit();
 }
 
 std::string StateSummary(const TAccountState* state) {

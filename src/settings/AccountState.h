@@ -43,6 +43,9 @@ class TAccountStateBook {
   bool Load(const std::string& path = DefaultPath());
   // Replaces the file in one step, readable by its owner only.
   bool Save(const std::string& path = DefaultPath()) const;
+  // The file's text, read and written.
+  bool LoadText(const std::string& text);
+  std::string SaveText() const;
 
  private:
   std::map<std::string, TAccountState> states_;
