@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPainter>
 #include <QWidget>
 
 #include <algorithm>
@@ -91,10 +92,47 @@ void TCoolTrayIcon::OnActivated(QSystemTrayIcon::ActivationReason reason) {
   if (QAction* def = FPopupMenu->defaultAction()) def->trigger();
 }
 
+void TCoolTrayIcon::SetErrorMark(bool mark) {
+  if (mark == FErrorMark) return;
+  FErrorMark = mark;
+  ShowIcon(FShown);
+}
+
+namespace {
+
+QIcon WithErrorMark(const QIcon& icon) {
+  QIcon marked;
+  for (int size : {16, 22, 24, 32, 48, 64}) {
+    QPixmap pm = icon.pixmap(size, size);
+    if (pm.isNull()) {
+      pm = QPixmap(size, size);
+      pm.fill(Qt::transparent);
+    }
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal d = pm.width() * 0.55;
+    const QRectF dot(pm.width() - d, pm.height() - d, d, d);
+    p.setPen(QPen(Qt::white, std::max<qreal>(1.0, d / 10)));
+    p.setBrush(QColor(220, 30, 30));
+    p.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(std::max(6, static_cast<int>(d * 0.8)));
+    p.setFont(f);
+    p.drawText(dot, Qt::AlignCenter, QStringLiteral("!"));
+    p.end();
+    marked.addPixmap(pm);
+  }
+  return marked;
+}
+
+}  // namespace
+
 void TCoolTrayIcon::ShowIcon(const QIcon& icon) {
-  FCurrent = icon;
+  FShown = icon;
+  FCurrent = FErrorMark ? WithErrorMark(icon) : icon;
   // Changes the existing entry in place.
-  FTray->setIcon(icon);
+  FTray->setIcon(FCurrent);
 }
 
 }  // namespace qnb

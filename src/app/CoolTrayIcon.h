@@ -47,6 +47,11 @@ class TCoolTrayIcon : public QObject {
   QMenu* PopupMenu() const { return FPopupMenu; }
   void SetPopupMenu(QMenu* menu);
 
+  // A red mark over whatever icon is shown (the stored one or the list's),
+  // while some account's last check failed.
+  bool ErrorMark() const { return FErrorMark; }
+  void SetErrorMark(bool mark);
+
   QString Hint() const { return FHint; }
   void SetHint(const QString& hint);
 
@@ -73,6 +78,8 @@ class TCoolTrayIcon : public QObject {
   QTimer FCycleTimer;
   QIcon FIcon;
   QIcon FCurrent;
+  QIcon FShown;  // FCurrent without the error mark
+  bool FErrorMark = false;
   const TImageList* FIconList = nullptr;
   int FIconIndex = 0;
   bool FCycleIcons = false;

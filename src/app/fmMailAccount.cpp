@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "app/AccountSetup.h"
+#include "settings/ProviderPresets.h"
 #include "app/QtText.h"
 #include "app/Skin.h"
 
@@ -23,7 +25,7 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   FormMailAccount = this;
   setObjectName(QStringLiteral("FormMailAccount"));
   setWindowTitle(QStringLiteral("Mail Account Properties"));
-  setFixedSize(373, 310);
+  setFixedSize(373, 390);
 
   auto* groupAccount = new QGroupBox(QStringLiteral("Mail Account"), this);
   auto* lblAccount = new QLabel(
@@ -61,7 +63,16 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   server->addWidget(EditName, 2, 1, 1, 3);
   server->addWidget(new QLabel(QStringLiteral("Password:"), groupServer), 3, 0);
   server->addWidget(EditPassword, 3, 1, 1, 3);
+  lblPasswordPlace = new QLabel(groupServer);
+  lblPasswordPlace->setObjectName(QStringLiteral("lblPasswordPlace"));
+  lblPasswordPlace->setTextFormat(Qt::PlainText);
+  lblPasswordPlace->setWordWrap(true);
+  server->addWidget(lblPasswordPlace, 4, 1, 1, 3);
   server->setColumnStretch(1, 1);
+  connect(EditName, &QLineEdit::textEdited, this, &TFormMailAccount::ApplyPreset);
+
+  TestPanel = new TConnectionTestPanel(this);
+  TestPanel->CurrentAccount = [this] { return Edited(); };
 
   btnOK = new QPushButton(QStringLiteral("&OK"), this);
   btnOK->setDefault(true);
@@ -76,6 +87,7 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   auto* main = new QVBoxLayout(this);
   main->addWidget(groupAccount);
   main->addWidget(groupServer);
+  main->addWidget(TestPanel);
   main->addStretch(1);
   main->addLayout(buttons);
 
@@ -86,6 +98,7 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   setTabOrder(EditName, EditPassword);
   setTabOrder(EditPassword, EditPort);
   setTabOrder(EditPort, CBSecurity);
+  setTabOrder(CBSecurity, TestPanel->btnTest);
   // Typing starts in the name box.
   EditAccount->setFocus();
 
@@ -105,9 +118,34 @@ void TFormMailAccount::UpdateDisplay() {
   EditName->setText(ToQ(FMA.UserName));
   EditPassword->setText(ToQ(FMA.Password));
   CBSecurity->setCurrentIndex(FMA.Security <= secTls ? static_cast<int>(FMA.Security) : static_cast<int>(secTls));
+  lblPasswordPlace->setText(PasswordPlaceText(FMA));
   FUpdating = false;
   // Long texts show their beginning.
   for (QLineEdit* e : {EditAccount, EditServer, EditPort, EditName, EditPassword}) e->setCursorPosition(0);
+}
+
+TMailAccount TFormMailAccount::Edited() const {
+  TMailAccount a = FMA;
+  a.Name = EditedBytes(EditAccount->text(), FMA.Name);
+  a.Port = EditedBytes(EditPort->text(), FMA.Port);
+  a.Host = EditedBytes(EditServer->text(), FMA.Host);
+  a.UserName = EditedBytes(EditName->text(), FMA.UserName);
+  a.Password = EditedBytes(EditPassword->text(), FMA.Password);
+  a.Security = static_cast<TSecurity>(std::max(0, CBSecurity->currentIndex()));
+  return a;
+}
+
+void TFormMailAccount::ApplyPreset() {
+  const TProviderPreset* p = PresetForAddress(FromQ(EditName->text().trimmed()));
+  if (!p) return;
+  // A server the user typed stays; one a preset filled in follows the address.
+  if (!EditServer->text().isEmpty() && EditServer->text() != FPresetHost) return;
+  FPresetHost = QString::fromLatin1(p->Host);
+  FUpdating = true;
+  EditServer->setText(FPresetHost);
+  CBSecurity->setCurrentIndex(static_cast<int>(p->Security));
+  EditPort->setText(QString::number(p->Port));
+  FUpdating = false;
 }
 
 void TFormMailAccount::btnOKClick() {

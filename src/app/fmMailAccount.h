@@ -6,10 +6,13 @@
 #include "settings/QnbBase.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace qnb {
+
+class TConnectionTestPanel;
 
 class TFormMailAccount : public QDialog {
   Q_OBJECT
@@ -26,16 +29,24 @@ class TFormMailAccount : public QDialog {
   QComboBox* CBSecurity;  // "None", "STARTTLS", "SSL/TLS" in the order of TSecurity
   QPushButton* btnOK;
   QPushButton* btnCancel;
+  QLabel* lblPasswordPlace;
+  TConnectionTestPanel* TestPanel;
 
   void UpdateDisplay();
+  // Host, port and security from the provider of the address typed as the
+  // account name, unless the user typed a server of their own.
+  void ApplyPreset();
 
  public slots:
   void btnOKClick();
   void CBSecurityChange();
 
  private:
+  // The account as the fields hold it now.
+  TMailAccount Edited() const;
   TMailAccount& FMA;
   bool FUpdating = false;
+  QString FPresetHost;  // the server a preset filled in
 };
 
 // The account dialog while it exists.

@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QSoundEffect>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
@@ -33,9 +34,11 @@
 #include <set>
 #include <thread>
 
+#include "app/AccountStateView.h"
 #include "app/ClickLabel.h"
 #include "app/CoolTrayIcon.h"
 #include "app/MSNPopForm.h"
+#include "app/NoAccountHint.h"
 #include "app/QtText.h"
 #include "app/ShellOpen.h"
 #include "app/Skin.h"
@@ -113,6 +116,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   FOrderModel->setParent(this);
   FOrderModel->RowIcon = ImgListOrder.Image(0);
   BuildMainUi(*this, *FOrderModel, FUi);
+  FAccountStates = std::make_unique<TAccountStateView>(FUi.CTrayIcon);
 
   connect(FUi.btnCheck, &QPushButton::clicked, this, &TFormMain::btnCheckClick);
   connect(FUi.suiArrowButton1, &QToolButton::clicked, this, &TFormMain::suiArrowButton1Click);
@@ -128,6 +132,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   connect(FUi.Homepage1, &QAction::triggered, this, &TFormMain::Homepage1Click);
   connect(FUi.MIAbout, &QAction::triggered, this, &TFormMain::MIAboutClick);
   connect(FUi.MIExit, &QAction::triggered, this, &TFormMain::MIExitClick);
+  connect(FUi.NoAccountHint, &TNoAccountHint::addAccount, this, &TFormMain::AddAccountClick);
   connect(FUi.MSNPopForm, &TsuiMSNPopForm::clicked, this, &TFormMain::MIViewOrderListClick);
   connect(&TimerAutoCheck, &QTimer::timeout, this, &TFormMain::TimerAutoCheckTimer);
   connect(FUi.cbView, &QComboBox::currentIndexChanged, this, &TFormMain::ViewChanged);
@@ -289,6 +294,10 @@ void TFormMain::RefreshAccountMenu() {
     item->setData(static_cast<int>(i));
     connect(item, &QAction::triggered, this, [this, i] { OnMailAccountClick(static_cast<int>(i)); });
   }
+  FUi.NoAccountHint->setVisible(AppOption->AccountList.empty());
+  std::vector<std::string> names;
+  for (const auto& a : AppOption->AccountList) names.push_back(a->Name);
+  FAccountStates->AccountsChanged(names);
 }
 
 void TFormMain::TimerAutoCheckTimer() {
@@ -306,8 +315,17 @@ void TFormMain::suiArrowButton1Click() {
   FUi.pmCheckMail->popup(FUi.btnCheck->mapToGlobal(QPoint(0, FUi.btnCheck->height())));
 }
 
-void TFormMain::btnOptionsClick() {
+void TFormMain::btnOptionsClick() { RunOptions(false); }
+
+void TFormMain::AddAccountClick() { RunOptions(true); }
+
+void TFormMain::RunOptions(bool addAccount) {
   TFormOptions dlg(this);
+  if (addAccount) {
+    for (int i = 0; i < dlg.PageControl->count(); ++i)
+      if (dlg.PageControl->tabText(i) == QLatin1String("Mail Accounts")) dlg.PageControl->setCurrentIndex(i);
+    QTimer::singleShot(0, &dlg, &TFormOptions::btnAddClick);
+  }
   if (dlg.exec() != QDialog::Accepted) return;
   RefreshAccountMenu();
   ApplyHistoryOption();
@@ -400,11 +418,13 @@ void TFormMain::WMUpdateStatus() {
         }
       } catch (...) {
       }
+      FAccountStates->Feed(*rec);
       FUi.sbPanel1->setText(ToQ(rec->LogMessage));
     }
   }
   if (!FFinished) return;
 
+  FAccountStates->RunEnded();
   ReleaseFinishedWorker();
   FbRunning = false;
   EndCheckThread();

@@ -19,6 +19,7 @@
 
 namespace qnb {
 
+class TAccountStateView;
 class TOrderModel;
 
 // A message of the worker, delivered on the GUI thread.
@@ -60,6 +61,8 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   bool ShowsWholeHistory() const;
   // The totals strip's text.
   QString TotalsText() const;
+  // Each account's last check, shown on the tray icon.
+  const TAccountStateView& AccountStates() const { return *FAccountStates; }
 
   // Seams for tests: the plug-in folder (empty: beside the executable), the
   // POP3 time-outs, the sound player, the program starter.
@@ -93,6 +96,8 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void ExportView(bool json);
   void AnalyseAgainSelected();
   void ShowDetails(int row);
+  // The options dialog on its account page, adding an account.
+  void AddAccountClick();
 
  public:
   // Waits up to timeoutMs for a stopped worker to end; true when none runs.
@@ -104,6 +109,7 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   void changeEvent(QEvent* e) override;
 
  private:
+  void RunOptions(bool addAccount);
   void StartCheckThread();
   void EndCheckThread();
   void WMUpdateStatus();
@@ -132,6 +138,7 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   TTaskList FTaskList;
   TOrderList FOrderList;
   std::unique_ptr<TGetMailThd> FOmu;
+  std::unique_ptr<TAccountStateView> FAccountStates;
   std::unique_ptr<TParseGear> ParseGear;
   std::unique_ptr<TOrderHistory> FHistory;
   bool FDropHistoryAfterRun = false;

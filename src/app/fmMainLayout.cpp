@@ -21,6 +21,7 @@
 #include "app/ClickLabel.h"
 #include "app/CoolTrayIcon.h"
 #include "app/MSNPopForm.h"
+#include "app/NoAccountHint.h"
 #include "app/fmAbout.h"
 #include "app/OrderModel.h"
 #include "settings/QnbBase.h"
@@ -69,6 +70,9 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   h->addStretch(1);
   h->addWidget(ui.LabelHomepage);
   v->addWidget(bar);
+  ui.NoAccountHint = new TNoAccountHint(central);
+  ui.NoAccountHint->hide();
+  v->addWidget(ui.NoAccountHint);
 
   auto* filters = new QWidget(central);
   filters->setObjectName(QStringLiteral("FilterBar"));
@@ -142,6 +146,7 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   window.setCentralWidget(central);
 
   ui.sbPanel1 = new QLabel(&window);
+  ui.sbPanel1->setTextFormat(Qt::PlainText);  // status texts carry what servers said
   ui.sbPanel1->setMinimumWidth(230);
   ui.sbPanel2 = new QLabel(&window);
   ui.sbPanel2->setMinimumWidth(100);

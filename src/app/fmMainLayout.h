@@ -21,6 +21,7 @@ namespace qnb {
 
 class TClickLabel;
 class TCoolTrayIcon;
+class TNoAccountHint;
 class TOrderModel;
 class TsuiMSNPopForm;
 
@@ -32,6 +33,7 @@ struct TMainUi {
   QPushButton* btnHide = nullptr;
   QPushButton* btnAbout = nullptr;
   TClickLabel* LabelHomepage = nullptr;
+  TNoAccountHint* NoAccountHint = nullptr;  // shown while no account is set up
   // Above the list: what it shows, the search box, the date range, export and
   // the second analysis of stored mails.
   QComboBox* cbView = nullptr;  // 0: payments on server, 1: whole history

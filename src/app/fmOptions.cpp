@@ -14,6 +14,7 @@
 #include "app/AnalyzersPage.h"
 #include "app/QtText.h"
 #include "app/Skin.h"
+#include "app/AccountStateColumn.h"
 #include "app/SpinEdit.h"
 #include "app/fmMailAccount.h"
 #include "settings/VrDiag.h"
@@ -30,15 +31,17 @@ const char* const kDuplicateName = "Duplicate mail account name.";
 class TAccountRow : public QTreeWidgetItem {
  public:
   static constexpr int kType = QTreeWidgetItem::UserType + 1;
-  explicit TAccountRow(std::unique_ptr<TMailAccount> account)
-      : QTreeWidgetItem(kType), Data(std::move(account)) {
+  TAccountRow(std::unique_ptr<TMailAccount> account, const TAccountStateBook& states)
+      : QTreeWidgetItem(kType), Data(std::move(account)), States(states) {
     Show();
   }
   void Show() {
     setText(0, ToQ(Data->Name));
     setText(1, ToQ(Data->Host));
+    ShowAccountState(*this, 2, States.Find(Data->Name));
   }
   std::unique_ptr<TMailAccount> Data;
+  const TAccountStateBook& States;
 };
 
 }  // namespace
@@ -112,8 +115,9 @@ TFormOptions::TFormOptions(QWidget* owner)
   auto* accounts = new QWidget;
   auto* lblManage = new QLabel(QStringLiteral("Manage your mail accounts."), accounts);
   LVAccounts = new QTreeWidget(accounts);
-  LVAccounts->setColumnCount(2);
-  LVAccounts->setHeaderLabels({QStringLiteral("Account"), QStringLiteral("Server")});
+  LVAccounts->setColumnCount(3);
+  LVAccounts->setHeaderLabels(
+      {QStringLiteral("Account"), QStringLiteral("Server"), QString::fromLatin1(kStateColumnCaption)});
   LVAccounts->setRootIsDecorated(false);
   LVAccounts->setItemsExpandable(false);
   LVAccounts->setUniformRowHeights(true);
@@ -125,6 +129,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   LVAccounts->header()->setSectionsMovable(false);
   LVAccounts->header()->setStretchLastSection(true);
   LVAccounts->setColumnWidth(0, 100);
+  LVAccounts->setColumnWidth(1, 80);
   btnAdd = new QPushButton(QStringLiteral("&Add"), accounts);
   btnRemove = new QPushButton(QStringLiteral("&Remove"), accounts);
   btnProperties = new QPushButton(QStringLiteral("&Properties"), accounts);
@@ -185,6 +190,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   PageControl->setCurrentIndex(0);
   CBRunWhenStart->setFocus();
   AppOption->LoadOptions();
+  AccountStates.Load();
   UpdateDisplay();
 }
 
@@ -238,7 +244,7 @@ bool TFormOptions::NameTaken(const std::string& name, QTreeWidgetItem* except) c
 }
 
 void TFormOptions::AddRow(std::unique_ptr<TMailAccount> account) {
-  LVAccounts->addTopLevelItem(new TAccountRow(std::move(account)));
+  LVAccounts->addTopLevelItem(new TAccountRow(std::move(account), AccountStates));
 }
 
 bool TFormOptions::EditFMA() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+#include "settings/AccountState.h"
 #include "settings/QnbBase.h"
 
 class QCheckBox;
@@ -30,6 +31,8 @@ class TFormOptions : public QDialog {
 
   // The account being edited by the account dialog.
   TMailAccount FMA;
+  // Each account's last check, as stored when the dialog opened.
+  TAccountStateBook AccountStates;
 
   QTabWidget* PageControl;
   QCheckBox* CBRunWhenStart;

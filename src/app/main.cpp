@@ -5,6 +5,7 @@
 #include "app/GuiPresenter.h"
 #include "app/fmMain.h"
 #include "mailcheck/QnbGlobals.h"
+#include "secrets/KeyringStore.h"
 #include "settings/VrDiag.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   qnb::TGuiPresenterScope boxes;
   qnb::SetApplicationTitle("Quenbell");
+  qnb::TKeyringStoreScope keyring;  // passwords in the desktop's keyring where one answers
   qnb::TQnbProcessObjects objects;  // a store failure is shown here, before any window
 
   int rc;

@@ -36,6 +36,8 @@ const TCommand kCommands[] = {
      "export --format csv|json [--from DATE] [--to DATE] [--output FILE] | "
      "totals [--by day|month] [--from DATE] [--to DATE]",
      "the stored orders as JSON lines, exported, or summed per period and currency", CmdHistory},
+    {"test-account", "[--cafile FILE] (NAME | --account NAME=URL)",
+     "connect, log in and count the messages of one account, changing nothing (JSON)", CmdTestAccount},
     {"help", "", "list the subcommands", CmdHelp},
 };
 

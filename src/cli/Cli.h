@@ -9,6 +9,7 @@
 
 namespace qnb {
 struct TOrderData;
+struct TTaskData;
 }
 
 namespace qnb::cli {
@@ -65,6 +66,7 @@ int CmdRules(const TArgs& args, TCliIo& io);
 int CmdCheck(const TArgs& args, TCliIo& io);
 int CmdWatch(const TArgs& args, TCliIo& io);
 int CmdHistory(const TArgs& args, TCliIo& io);
+int CmdTestAccount(const TArgs& args, TCliIo& io);
 
 // An order as the "order" object of analyze and check (CmdAnalyze.cpp).
 std::string OrderJson(const TOrderData& order);

@@ -61,6 +61,7 @@ int CmdConfig(const TArgs& args, TCliIo& io) {
                     .Str("Security", SecurityName(a.Security))
                     .Str("Protocol", ProtocolName(a.Protocol))
                     .Str("Folder", a.Folder)
+                    .Str("PasswordStore", PasswordPlaceName(a.PasswordStore))
                     .Text();
   }
   accounts += "]";

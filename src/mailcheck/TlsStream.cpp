@@ -107,7 +107,60 @@ std::string SocketErrorMessage(int code) {
   return "Socket error " + std::to_string(code) + ": " + s;
 }
 
+thread_local TTlsPeerInfo* tReport = nullptr;
+
+std::string NameText(const X509_NAME* name) {
+  if (!name) return {};
+  BIO* b = BIO_new(BIO_s_mem());
+  if (!b) return {};
+  X509_NAME_print_ex(b, name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(b, &data);
+  std::string s(data, static_cast<size_t>(n > 0 ? n : 0));
+  BIO_free(b);
+  return s;
+}
+
+std::string TimeText(const ASN1_TIME* t) {
+  if (!t) return {};
+  BIO* b = BIO_new(BIO_s_mem());
+  if (!b) return {};
+  ASN1_TIME_print(b, t);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(b, &data);
+  std::string s(data, static_cast<size_t>(n > 0 ? n : 0));
+  BIO_free(b);
+  return s;
+}
+
+// Fills the report of this thread, if one is asked for; needs the lock.
+void Report(SSL* ssl, bool handshaken) {
+  if (!tReport || !ssl) return;
+  TTlsPeerInfo& r = *tReport;
+  r = {};
+  r.Handshaken = handshaken;
+  if (handshaken) {
+    r.Protocol = SSL_get_version(ssl);
+    if (const char* c = SSL_get_cipher_name(ssl)) r.Cipher = c;
+  }
+  // A chain that failed to verify is still there to look at; the leaf comes first.
+  X509* cert = SSL_get0_peer_certificate(ssl);
+  if (!cert) {
+    STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
+    if (chain && sk_X509_num(chain) > 0) cert = sk_X509_value(chain, 0);
+  }
+  if (!cert) return;
+  r.HaveCertificate = true;
+  r.Subject = NameText(X509_get_subject_name(cert));
+  r.Issuer = NameText(X509_get_issuer_name(cert));
+  r.NotBefore = TimeText(X509_get0_notBefore(cert));
+  r.NotAfter = TimeText(X509_get0_notAfter(cert));
+}
+
 }  // namespace
+
+TTlsReportScope::TTlsReportScope(TTlsPeerInfo& info) : old_(tReport) { tReport = &info; }
+TTlsReportScope::~TTlsReportScope() { tReport = old_; }
 
 TTlsStream::~TTlsStream() { FreeTls(); }
 
@@ -131,6 +184,7 @@ void TTlsStream::Fail(int kind, int err, const char* during) {
     throw ESocketError(err, SocketErrorMessage(err));
   }
   if (mode_.load() == tmHandshake) {
+    Report(ssl_, false);
     const long verify = SSL_get_verify_result(ssl_);
     if (verify != X509_V_OK)
       throw ETlsError(std::string("certificate verify failed: ") + X509_verify_cert_error_string(verify));
@@ -197,6 +251,7 @@ void TTlsStream::StartTls(const std::string& host, const std::string& caFile, in
       const int r = SSL_do_handshake(ssl_);
       const int err = errno;
       if (r == 1) {
+        Report(ssl_, true);
         // SSL_VERIFY_PEER has failed the handshake already for a bad chain;
         // this also holds when no certificate came at all.
         if (!SSL_get0_peer_certificate(ssl_)) throw ETlsError("the server sent no certificate");

@@ -29,6 +29,30 @@ struct ETlsError : ENetError {
   using ENetError::ENetError;
 };
 
+// What a handshake showed: the negotiated protocol and cipher, and the
+// server's certificate (also when it did not verify).
+struct TTlsPeerInfo {
+  bool Handshaken = false;  // the handshake succeeded
+  std::string Protocol;     // "TLSv1.3"
+  std::string Cipher;       // "TLS_AES_256_GCM_SHA384"
+  bool HaveCertificate = false;
+  std::string Subject, Issuer;   // one-line distinguished names
+  std::string NotBefore, NotAfter;  // "Jan  1 00:00:00 2026 GMT"
+};
+
+// While it lives, every handshake of this thread's streams reports to info
+// (the connection test asks for it; a check never does).
+class TTlsReportScope {
+ public:
+  explicit TTlsReportScope(TTlsPeerInfo& info);
+  ~TTlsReportScope();
+  TTlsReportScope(const TTlsReportScope&) = delete;
+  TTlsReportScope& operator=(const TTlsReportScope&) = delete;
+
+ private:
+  TTlsPeerInfo* old_;
+};
+
 // Text of the failure when a second thread writes while a write is pending.
 inline constexpr const char* kWriteBusy = "Another write is in progress";
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "settings/PasswordStore.h"
 #include "settings/Platform.h"
 #include "settings/Registry.h"
 #include "settings/VrCipher.h"
@@ -16,6 +17,7 @@ TOptions* AppOption = nullptr;
 namespace {
 
 const char* const kOpenFailed = "Can not open registry!";
+const char* const kKeyringValue = "keyring";
 const std::string kAccountKey = "Account";
 
 std::string Reversed(std::string s) {
@@ -59,16 +61,25 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
     if (r == TReadResult::Missing) out = def;
     return r != TReadResult::NotText;
   };
-  std::string enabled, password, security, protocol;
+  std::string enabled, password, security, protocol, place;
   if (!text("Account", name, acc.Name) || !text("Host", "", acc.Host) || !text("Port", "110", acc.Port) ||
       !text("UserName", "", acc.UserName) || !text("Password", "", password) || !text("Enabled", "1", enabled) ||
       !text("Security", "0", security) || !text("Protocol", "POP3", protocol) ||
-      !text("Folder", kDefaultFolder, acc.Folder))
+      !text("Folder", kDefaultFolder, acc.Folder) || !text("PasswordStore", "", place))
     return false;
-  try {
-    acc.Password = DecodePass(password);
-  } catch (const ECipherError&) {
-    return false;
+  if (place == kKeyringValue) {
+    acc.PasswordStore = ppKeyring;
+    // Without the password the account still loads, and its entry is kept: a
+    // keyring that has gone away can answer "not found", too.
+    std::string error;
+    TPasswordStore* store = CurrentPasswordStore();
+    acc.PasswordUnread = !store || store->Read(acc.Name, acc.Password, error) != TPasswordStore::TRead::Found;
+  } else {
+    try {
+      acc.Password = DecodePass(password);
+    } catch (const ECipherError&) {
+      return false;
+    }
   }
   int32_t e;
   acc.Enabled = TryStrToInt(enabled, e) ? e != 0 : true;
@@ -79,6 +90,8 @@ bool ReadAccount(const TRegistry& reg, const std::string& name, TMailAccount& ac
 }
 
 }  // namespace
+
+const char* PasswordPlaceName(TPasswordPlace p) { return p == ppKeyring ? kKeyringValue : "file"; }
 
 const char* SecurityName(TSecurity s) {
   switch (s) {
@@ -142,9 +155,12 @@ void TOptions::LoadOptions() {
       return;
     }
   }
+  FKeyringNames.clear();
   for (const std::string& name : reg.SubKeys(kAccountKey)) {
     auto acc = std::make_unique<TMailAccount>();
-    if (ReadAccount(reg, name, *acc)) AccountList.push_back(std::move(acc));
+    if (!ReadAccount(reg, name, *acc)) continue;
+    if (acc->PasswordStore == ppKeyring) FKeyringNames.push_back(acc->Name);
+    AccountList.push_back(std::move(acc));
   }
 }
 
@@ -167,21 +183,48 @@ void TOptions::StoreOptions() {
   // The whole account key is rebuilt so that no stale subkey survives.
   reg.DeleteKey(kAccountKey);
   reg.CreateKey(kAccountKey);
+  TPasswordStore* store = CurrentPasswordStore();
+  std::vector<std::string> inKeyring;
   for (size_t i = 0; i < AccountList.size(); ++i) {
-    const TMailAccount& a = *AccountList[i];
+    TMailAccount& a = *AccountList[i];
     const std::string key = kAccountKey + "\\" + std::to_string(i);
     reg.WriteText(key, "Account", a.Name);
     reg.WriteText(key, "Host", a.Host);
     reg.WriteText(key, "Port", a.Port);
     reg.WriteText(key, "UserName", a.UserName);
-    reg.WriteText(key, "Password", EncodePass(a.Password));
+    // A password the keyring holds but did not give out stays there as it is.
+    bool keyring = a.PasswordStore == ppKeyring && a.PasswordUnread && a.Password.empty();
+    std::string error;
+    if (!keyring && store && store->Write(a.Name, a.Password, error)) {
+      keyring = true;
+      a.PasswordUnread = false;
+    }
+    if (keyring) {
+      reg.WriteText(key, "PasswordStore", kKeyringValue);
+      inKeyring.push_back(a.Name);
+    } else {
+      reg.WriteText(key, "Password", EncodePass(a.Password));
+    }
+    a.PasswordStore = keyring ? ppKeyring : ppFile;
     reg.WriteText(key, "Enabled", BoolText(a.Enabled));
     reg.WriteText(key, "Security", std::to_string(static_cast<int>(a.Security)));
     reg.WriteText(key, "Protocol", ProtocolName(a.Protocol));
     reg.WriteText(key, "Folder", a.Folder);
   }
   // All of it reaches the file in one atomic replace, or none of it does.
-  if (!reg.Commit()) MBError(kOpenFailed);
+  if (!reg.Commit()) {
+    MBError(kOpenFailed);
+    return;
+  }
+  // Entries of accounts that are gone (or whose password moved back to the
+  // file) go only once the file no longer points at them.
+  if (store) {
+    for (const std::string& name : FKeyringNames) {
+      std::string error;
+      if (std::find(inKeyring.begin(), inKeyring.end(), name) == inKeyring.end()) store->Remove(name, error);
+    }
+  }
+  FKeyringNames = inKeyring;
 }
 
 void TOptions::SetAutoRunOption() {

@@ -32,6 +32,13 @@ inline constexpr const char* kDefaultFolder = "INBOX";
 // The usual port of a protocol, plain (or STARTTLS) or with TLS from the
 // first byte.
 const char* DefaultPort(TProtocol p, TSecurity s);
+// Where an account's password is kept: coded in the settings file, or in the
+// desktop's keyring (the settings file then holds none). Stored as
+// "PasswordStore" = "keyring"; missing means the file.
+enum TPasswordPlace : uint8_t { ppFile = 0, ppKeyring = 1 };
+
+// "file" or "keyring".
+const char* PasswordPlaceName(TPasswordPlace p);
 
 struct TMailAccount {
   std::string Name;
@@ -43,6 +50,10 @@ struct TMailAccount {
   TSecurity Security = secNone;  // accounts stored without the value keep plain TCP
   TProtocol Protocol = protoPop3;
   std::string Folder = kDefaultFolder;  // IMAP only
+  TPasswordPlace PasswordStore = ppFile;
+  // The keyring did not give the password at the load: it is unknown here,
+  // and the keyring's copy must not be replaced by an empty one.
+  bool PasswordUnread = false;
 };
 using PMailAccount = TMailAccount*;
 using TMailAccountList = std::vector<std::unique_ptr<TMailAccount>>;
@@ -86,6 +97,9 @@ class TOptions {
  private:
   const std::string GENERAL_SECTION;
   const std::string ACCOUNT_SECTION;
+  // Accounts whose password the keyring holds, so that a removed or renamed
+  // account's entry goes too.
+  std::vector<std::string> FKeyringNames;
 };
 
 // The one options object, created and loaded by the start-up code.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qnb {
@@ -77,6 +78,8 @@ bool TRegistry::OpenRoot(bool create) {
     std::filesystem::create_directories(p.parent_path(), ec);
     if (!std::filesystem::is_directory(p.parent_path(), ec)) return false;
   }
+  // The file keeps passwords (coded or not): the folder is for its owner only.
+  chmod(p.parent_path().c_str(), 0700);
   std::string tmpl = (std::filesystem::temp_directory_path() / "quenbell-settings-XXXXXX").string();
   int fd = mkstemp(tmpl.data());
   if (fd < 0) return false;
@@ -165,7 +168,12 @@ bool TRegistry::Commit() {
   const QByteArray data = copy.readAll();
   if (copy.error() != QFile::NoError) return false;
   QSaveFile out(QString::fromStdString(path_));
-  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) return false;
+  if (!out.open(QIODevice::WriteOnly)) return false;
+  // QSaveFile gives the new file the old one's mode (or the umask's): set it
+  // before any byte is written, so no reader ever sees it open.
+  out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  chmod(std::filesystem::path(path_).parent_path().c_str(), 0700);
+  if (out.write(data) != data.size() || !out.commit()) return false;
   dirty_ = false;
   return true;
 }

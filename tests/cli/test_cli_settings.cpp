@@ -45,7 +45,7 @@ TEST(CliConfig, ListsAccountsWithoutPasswords) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(R"("bRememberPayments":false,"bDesktopNotify":true,)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(R"("accounts":[{"Name":"Shop \"A\"","Host":"pop.example.com","Port":"110",)"
-                       R"("UserName":"me","Enabled":false,"Security":"None","Protocol":"POP3","Folder":"INBOX"}]})"),
+                       R"("UserName":"me","Enabled":false,"Security":"None","Protocol":"POP3","Folder":"INBOX","PasswordStore":"file"}]})"),
             std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("very-secret"), std::string::npos);

@@ -5,15 +5,26 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "TestConfig.h"
 #include "app/CoolTrayIcon.h"
+#include "app/AccountStateView.h"
 #include "app/MSNPopForm.h"
 #include "app/OrderModel.h"
+#include "app/NoAccountHint.h"
+#include "app/fmMailAccount.h"
 #include "app/fmMain.h"
+#include "app/fmOptions.h"
 #include "gui/GuiTestSupport.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
@@ -197,6 +208,93 @@ TEST_F(MainWindow, AccountMenuFollowsTheAccounts) {
   AppOption->AccountList.pop_back();
   w->RefreshAccountMenu();
   EXPECT_THAT(texts(), ElementsAre("Check All ...", "-", "One"));
+}
+
+// A loopback port nobody listens on: connections to it are refused at once.
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A failure that used to leave no trace once the run was over (no box comes
+// for it) marks the tray icon until the account is checked fine again, also
+// across a restart of the program.
+TEST_F(MainWindow, FailedAccountMarksTheTrayUntilItsNextCheckSucceeds) {
+  dove->AddMessage("alice", MakePayNimbusMail(61));
+  AddAccount("Shop", "alice", "secret");
+  AppOption->AccountList.push_back(std::make_unique<TMailAccount>(
+      TMailAccount{"Down <b>now</b>", "127.0.0.1", std::to_string(ClosedPort()), "u", "p", true}));
+  {
+    auto w = Window();
+    EXPECT_FALSE(w->Ui().CTrayIcon->ErrorMark());
+    EXPECT_EQ(w->Ui().CTrayIcon->Hint(), "Quenbell");
+    w->btnCheckClick();
+    ASSERT_TRUE(CheckEnds(*w));
+    EXPECT_EQ(w->Ui().sbPanel1->text(), "1 new payment(s) received");
+    EXPECT_EQ(w->Ui().sbPanel1->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(w->Ui().CTrayIcon->ErrorMark());
+    const QString hint = w->Ui().CTrayIcon->Hint();
+    EXPECT_TRUE(hint.contains("Down <b>now</b>")) << hint.toStdString();
+    EXPECT_FALSE(hint.contains("Shop")) << hint.toStdString();
+    EXPECT_FALSE(Qt::mightBeRichText(hint));  // the name shows as typed
+    const TAccountState* down = w->AccountStates().Book().Find("Down <b>now</b>");
+    ASSERT_NE(down, nullptr);
+    EXPECT_EQ(down->Caption, "Can not connect host.");
+    ASSERT_NE(w->AccountStates().Book().Find("Shop"), nullptr);
+    EXPECT_EQ(w->AccountStates().Book().Find("Shop")->NewPayments, 1);
+  }
+  // After a restart the mark is still there; the repaired account clears it.
+  auto w = Window();
+  EXPECT_TRUE(w->Ui().CTrayIcon->ErrorMark());
+  AppOption->AccountList[1]->Host = dove->Host();
+  AppOption->AccountList[1]->Port = std::to_string(dove->Port());
+  AppOption->AccountList[1]->UserName = "bob";
+  AppOption->AccountList[1]->Password = "pw";
+  w->btnCheckClick();
+  ASSERT_TRUE(CheckEnds(*w));
+  EXPECT_FALSE(w->Ui().CTrayIcon->ErrorMark());
+  EXPECT_EQ(w->Ui().CTrayIcon->Hint(), "Quenbell");
+  // An account that is removed takes its state with it.
+  AppOption->AccountList.pop_back();
+  w->RefreshAccountMenu();
+  EXPECT_EQ(w->AccountStates().Book().Find("Down <b>now</b>"), nullptr);
+}
+
+TEST_F(MainWindow, WithoutAccountsTheWindowSaysHowToAddOne) {
+  auto w = Window();
+  w->show();
+  ASSERT_TRUE(w->Ui().NoAccountHint->isVisible());
+  // The button leads through the options dialog straight into a new account.
+  TModalAnswer<TFormMailAccount> account([&](TFormMailAccount& d) {
+    d.EditAccount->setText("Shop");
+    d.EditServer->setText(QString::fromStdString(dove->Host()));
+    d.btnOK->click();
+  });
+  QTimer okOptions;
+  okOptions.setInterval(5);
+  QObject::connect(&okOptions, &QTimer::timeout, [&] {
+    auto* o = qobject_cast<TFormOptions*>(QApplication::activeModalWidget());
+    // Once the new account's row is there.
+    if (!o || !account.found || o->LVAccounts->topLevelItemCount() == 0) return;
+    okOptions.stop();
+    EXPECT_EQ(o->PageControl->tabText(o->PageControl->currentIndex()), "Mail Accounts");
+    o->btnOK->click();
+  });
+  okOptions.start();
+  w->Ui().NoAccountHint->btnAddAccount->click();
+  EXPECT_TRUE(account.found);
+  ASSERT_EQ(AppOption->AccountList.size(), 1u);
+  EXPECT_EQ(AppOption->AccountList[0]->Name, "Shop");
+  EXPECT_FALSE(w->Ui().NoAccountHint->isVisible());
+  EXPECT_EQ(w->Ui().pmCheckMail->actions().size(), 3);
 }
 
 TEST_F(MainWindow, ExitAsksAndNoKeepsTheWindow) {

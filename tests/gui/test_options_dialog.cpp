@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/SpinEdit.h"
+#include "settings/AccountState.h"
 #include "app/fmMailAccount.h"
 #include "app/fmOptions.h"
 #include "settings/Platform.h"
@@ -144,6 +145,32 @@ TEST_F(OptionsDialog, OpensWithWhatTheStoreHolds) {
   EXPECT_FALSE(d.btnProperties->isEnabled());
 }
 
+TEST_F(OptionsDialog, AccountListShowsEachAccountsLastCheck) {
+  TAccountStateBook book;
+  TAccountState failed;
+  failed.Time = 1765400000;
+  failed.Failed = true;
+  failed.Caption = "TLS Error";
+  failed.Text = "Secure connection to \"pop.example.com\" failed: <b>certificate</b> verify failed";
+  book.Set("My Order", failed);
+  ASSERT_TRUE(book.Save());
+  TFormOptions d(nullptr);
+  EXPECT_EQ(d.LVAccounts->headerItem()->text(2), "State");
+  QTreeWidgetItem* mine = d.LVAccounts->topLevelItem(0);
+  EXPECT_EQ(mine->text(2), "Failed");
+  EXPECT_EQ(mine->foreground(2).color(), QColor(200, 0, 0));
+  const QString tip = mine->toolTip(2);
+  EXPECT_TRUE(tip.contains(QString::fromStdString(failed.Text))) << tip.toStdString();
+  EXPECT_TRUE(tip.contains(": TLS Error\n")) << tip.toStdString();
+  EXPECT_FALSE(Qt::mightBeRichText(tip));
+  EXPECT_EQ(d.LVAccounts->topLevelItem(1)->text(2), "Not checked");
+
+  // A renamed account is another account: it has not been checked.
+  Select(d, 0);
+  ASSERT_TRUE(RunAccount(d.btnProperties, Named("Renamed")));
+  EXPECT_EQ(mine->text(2), "Not checked");
+}
+
 TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   TFormOptions d(nullptr);
   EXPECT_EQ(d.CBRunWhenStart->text(), QStringLiteral("Run when Windows starts up."));
@@ -171,7 +198,7 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   TFormMailAccount a(acc, &d);
   EXPECT_EQ(FormMailAccount, &a);
   EXPECT_EQ(a.windowTitle(), QStringLiteral("Mail Account Properties"));
-  EXPECT_EQ(a.size(), QSize(373, 310));
+  EXPECT_EQ(a.size(), QSize(373, 390));
   EXPECT_EQ(a.EditPassword->echoMode(), QLineEdit::Password);
   a.EditPassword->setText(QStringLiteral("secret"));
   a.EditPassword->ensurePolished();

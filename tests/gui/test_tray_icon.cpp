@@ -146,5 +146,36 @@ TEST(TrayIcon, HideMainFormHidesTheWindow) {
   orphan.HideMainForm();  // no window: nothing to do
 }
 
+// The mark sits on whatever the icon shows, also while a list cycles, and goes
+// with the failure.
+TEST(TrayIcon, ErrorMarkOverlaysTheShownImageUntilCleared) {
+  QWidget form;
+  TCoolTrayIcon tray(&form);
+  const TImageList list = MakeImgListCheck();
+  auto corner = [&] {
+    QImage img = tray.Native()->icon().pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+    return img.pixelColor(27, 23);
+  };
+  auto isMarkRed = [](const QColor& c) { return c.red() > 180 && c.green() < 80 && c.blue() < 80; };
+  ASSERT_FALSE(isMarkRed(corner()));
+
+  tray.SetErrorMark(true);
+  EXPECT_TRUE(tray.ErrorMark());
+  EXPECT_TRUE(isMarkRed(corner()));
+  tray.SetIconList(&list);
+  tray.SetCycleIcons(true);
+  tray.CycleTimerTimer();
+  EXPECT_EQ(tray.IconIndex(), 1);
+  EXPECT_TRUE(isMarkRed(corner()));
+  // Under the mark it is still the list's image.
+  const QImage under = list.Image(1).pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+  const QImage shown = tray.Native()->icon().pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(shown.pixelColor(2, 2), under.pixelColor(2, 2));
+
+  tray.SetErrorMark(false);
+  EXPECT_TRUE(Shows(tray, list.Image(1)));
+  EXPECT_FALSE(isMarkRed(corner()));
+}
+
 }  // namespace
 }  // namespace qnb

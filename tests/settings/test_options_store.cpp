@@ -301,5 +301,26 @@ TEST_F(OptionsStore, FailedWriteKeepsWhatWasStoredBefore) {
   EXPECT_EQ(back.AccountList[0]->Name, "kept");
 }
 
+// The file holds the passwords: only its owner may read it, whatever mode the
+// file and its folder had before (an older version, a restored backup).
+TEST_F(OptionsStore, EveryWriteLeavesTheFileForItsOwnerOnly) {
+  const fs::path folder = home.SettingsFile().parent_path();
+  auto modeOf = [](const fs::path& p) { return fs::status(p).permissions() & fs::perms::all; };
+  TOptions o;
+  o.AccountList.push_back(Account("a", "pop.example.com", "110", "u", "p", true));
+  o.StoreOptions();
+  EXPECT_EQ(modeOf(home.SettingsFile()), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(modeOf(folder), fs::perms::owner_all);
+
+  fs::permissions(home.SettingsFile(), fs::perms::all);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  o.iCheckPaymentTime = 7;
+  o.StoreOptions();
+  EXPECT_EQ(modeOf(home.SettingsFile()), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(modeOf(folder), fs::perms::owner_all);
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
 }  // namespace
 }  // namespace qnb
