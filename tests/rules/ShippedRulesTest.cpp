@@ -38,6 +38,7 @@ const TSale kSales[] = {
      "lucia.fernandez@example.es", "Lucía Fernández"},
     {"stripe-payment.eml", "stripe-payment", "pi_3QxYzAbCdEfGhIjK1a2b3c4d", 490000, "USD", "jane.roe@example.com", ""},
     {"shopify-new-order.eml", "shopify-new-order", "1001", 350000, "USD", "jane.doe@example.com", "Jane Doe"},
+    {"shopify-new-order-no-customer-name.eml", "shopify-new-order", "1002", 200000, "EUR", "walkin@example.com", ""},
     {"woocommerce-new-order-classic.eml", "woocommerce-new-order", "1234", 400000, "EUR", "jane.doe@example.org",
      "Jane Doe"},
     {"woocommerce-new-order.eml", "woocommerce-new-order", "5678", 12345000, "USD", "john.smith@example.com",
