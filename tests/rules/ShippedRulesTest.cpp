@@ -47,7 +47,8 @@ const TSale kSales[] = {
      "Jane Doe"},
     {"prestashop-nouvelle-commande-fr.eml", "prestashop-new-order", "QWERTYUIO", 12345600, "EUR",
      "jean.dupont@example.fr", "Jean Dupont"},
-    {"gumroad-sale.eml", "gumroad-sale", "", 250000, "USD", "reader@example.com", "Jane Reader"},
+    // No order number in the mail: the local part of its Message-ID stands in.
+    {"gumroad-sale.eml", "gumroad-sale", "1022.gumroad-sale", 250000, "USD", "reader@example.com", "Jane Reader"},
     {"edd-sale-notification.eml", "edd-sale-notification", "321", 390000, "USD", "", "Jane Doe"},
     {"ebay-item-sold.eml", "ebay-item-sold", "12-34567-89012", 450000, "USD", "", "bellcollector_42"},
     {"ebay-artikel-verkauft-de.eml", "ebay-item-sold", "23-45678-90123", 450000, "EUR", "", "glockenfan_7"},
