@@ -43,6 +43,8 @@ const TSale kSales[] = {
      "Jane Doe"},
     {"woocommerce-new-order.eml", "woocommerce-new-order", "5678", 12345000, "USD", "john.smith@example.com",
      "John Smith"},
+    {"woocommerce-new-order-block.eml", "woocommerce-new-order", "9012", 999000, "BRL", "ana.lima@example.com",
+     "Ana Lima"},
     {"prestashop-new-order.eml", "prestashop-new-order", "XKBKNABJK", 599000, "EUR", "jane.doe@example.com",
      "Jane Doe"},
     {"prestashop-nouvelle-commande-fr.eml", "prestashop-new-order", "QWERTYUIO", 12345600, "EUR",
