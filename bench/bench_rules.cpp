@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +16,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// CPU seconds of this process: the figure that holds on a machine busy with other work.
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 std::string Header(int i) {
   // Mostly mail no rule knows, some of the services' other mails, some sales.
@@ -81,25 +89,32 @@ int main(int argc, char** argv) {
   int claimed = 0;
   const int kRounds = 4;
   auto t0 = Clock::now();
+  double c0 = CpuSeconds();
   for (int r = 0; r < kRounds; ++r)
     for (const auto& h : headers) claimed += isOrder(h.c_str()) == AS_NORMAL;
+  double claimCpu = CpuSeconds() - c0;
   double claimSec = std::chrono::duration<double>(Clock::now() - t0).count();
-  double rate = kRounds * kHeaders / claimSec;
-  std::printf("claim: %d headers x %d in %.3f s = %.0f headers/s (%d claimed); 50,000-message check gains %.3f s\n",
-              kHeaders, kRounds, claimSec, rate, claimed / kRounds, 50000 / rate);
+  double rate = kRounds * kHeaders / claimCpu;
+  std::printf("claim: %d headers x %d in %.3f s (%.3f s CPU) = %.0f headers/s wall, %.0f headers/s CPU (%d claimed); "
+              "50,000-message check gains %.3f s CPU\n",
+              kHeaders, kRounds, claimSec, claimCpu, kRounds * kHeaders / claimSec, rate, claimed / kRounds,
+              50000 / rate);
 
   const int kMails = 4000;
   std::vector<std::string> mails;
   for (int i = 0; i < 50; ++i) mails.push_back(HtmlMail(i));
   int parsed = 0;
   auto t1 = Clock::now();
+  double c1 = CpuSeconds();
   for (int i = 0; i < kMails; ++i) {
     TOriginData od{};
     const std::string& m = mails[static_cast<size_t>(i) % mails.size()];
     parsed += isOrder(m.c_str()) == AS_NORMAL && parseEx(m.c_str(), &od) == AS_NORMAL && od.Amount == 350000;
   }
+  double parseCpu = CpuSeconds() - c1;
   double parseSec = std::chrono::duration<double>(Clock::now() - t1).count();
-  std::printf("parse: %d claimed %zu-byte HTML mails in %.3f s = %.0f mails/s (%d parsed with the right amount)\n",
-              kMails, mails[0].size(), parseSec, kMails / parseSec, parsed);
+  std::printf("parse: %d claimed %zu-byte HTML mails in %.3f s (%.3f s CPU) = %.0f mails/s wall, %.0f mails/s CPU "
+              "(%d parsed with the right amount)\n",
+              kMails, mails[0].size(), parseSec, parseCpu, kMails / parseSec, kMails / parseCpu, parsed);
   return parsed == kMails ? 0 : 1;
 }

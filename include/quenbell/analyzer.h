@@ -37,9 +37,11 @@
  *     of ParseOrder, every other value is a refusal or a failure.
  *   - Text arguments and the record belong to the host and are valid only during
  *     the call: never change, free or keep them.
- *   - Text fields are single-byte text in the mail's own character set. Write at
- *     most size - 1 characters and a zero byte; the host reads a field up to its
- *     first zero byte or, failing one, the whole array.
+ *   - Text fields are UTF-8 (plug-ins written for single-byte text may also
+ *     write Latin-1: a field that is not valid UTF-8 is shown as Latin-1). Write
+ *     at most size - 1 bytes and a zero byte, and cut UTF-8 text only between
+ *     characters; the host reads a field up to its first zero byte or, failing
+ *     one, the whole array.
  *   - Currency fields hold the amount times 10000. PurchaseDate counts days since
  *     1899-12-30 (the fraction is the time of day); 0 means "not given", and the
  *     host then takes the mail's Date header.

@@ -89,7 +89,7 @@ TPattern::TPattern(std::string_view pattern) : source_(pattern) {
   int err = 0;
   PCRE2_SIZE off = 0;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source_.data()), source_.size(),
-                                   PCRE2_UTF | PCRE2_MULTILINE, &err, &off, nullptr);
+                                   PCRE2_UTF | PCRE2_UCP | PCRE2_MULTILINE, &err, &off, nullptr);
   if (!code) {
     PCRE2_UCHAR buf[256];
     pcre2_get_error_message(err, buf, sizeof buf);

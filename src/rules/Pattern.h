@@ -1,5 +1,6 @@
 #pragma once
-// A compiled PCRE2 pattern (UTF mode, JIT where the machine allows) with the
+// A compiled PCRE2 pattern (UTF mode with Unicode properties, so that \w and \b
+// know accented letters; JIT where the machine allows) with the
 // limits that end runaway backtracking.
 
 #include <cstddef>
