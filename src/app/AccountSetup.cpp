@@ -54,9 +54,10 @@ void TConnectionTestPanel::Start() {
   // still exists.
   std::thread([run, account, self] {
     const TConnectionTestResult r = run->probe->Run(account);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [run, r, self] {
-      if (self && self->FRun == run) self->Done(r);
-    }, Qt::QueuedConnection);
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [run, r, self] {
+        if (self && self->FRun == run) self->Done(r);
+      }, Qt::QueuedConnection);
   }).detach();
 }
 
