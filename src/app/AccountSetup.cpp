@@ -77,6 +77,9 @@ const TProviderPreset* PresetForAddress(const std::string& address) {
 }
 
 QString PasswordPlaceText(const TMailAccount& account) {
+  if (account.PasswordStore == ppKeyring && account.PasswordUnread)
+    return QStringLiteral("The password is kept in the desktop's keyring, which did not give it: type it to "
+                          "replace it.");
   if (account.PasswordStore == ppKeyring) return QStringLiteral("The password is kept in the desktop's keyring.");
   TPasswordStore* store = CurrentPasswordStore();
   if (store && store->Available()) return QStringLiteral("The password will be kept in the desktop's keyring.");
