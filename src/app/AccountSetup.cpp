@@ -54,9 +54,10 @@ void TConnectionTestPanel::Start() {
   // still exists.
   std::thread([run, account, self] {
     const TConnectionTestResult r = run->probe->Run(account);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [run, r, self] {
-      if (self && self->FRun == run) self->Done(r);
-    }, Qt::QueuedConnection);
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [run, r, self] {
+        if (self && self->FRun == run) self->Done(r);
+      }, Qt::QueuedConnection);
   }).detach();
 }
 
@@ -76,6 +77,9 @@ const TProviderPreset* PresetForAddress(const std::string& address) {
 }
 
 QString PasswordPlaceText(const TMailAccount& account) {
+  if (account.PasswordStore == ppKeyring && account.PasswordUnread)
+    return QStringLiteral("The password is kept in the desktop's keyring, which did not give it: type it to "
+                          "replace it.");
   if (account.PasswordStore == ppKeyring) return QStringLiteral("The password is kept in the desktop's keyring.");
   TPasswordStore* store = CurrentPasswordStore();
   if (store && store->Available()) return QStringLiteral("The password will be kept in the desktop's keyring.");

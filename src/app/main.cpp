@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   qnb::TGuiPresenterScope boxes;
   qnb::SetApplicationTitle("Quenbell");
-  qnb::TKeyringStoreScope keyring;  // passwords in the desktop's keyring where one answers
+  // Passwords in the desktop's keyring where one answers. A locked keyring
+  // asks the user to unlock it: the wait leaves time for that.
+  qnb::TKeyringStoreScope keyring(60000);
   qnb::TQnbProcessObjects objects;  // a store failure is shown here, before any window
 
   int rc;

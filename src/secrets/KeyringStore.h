@@ -35,7 +35,8 @@ class TKeyringStore final : public TPasswordStore {
 // Installs a keyring store for the life of the object (the front ends' main).
 class TKeyringStoreScope {
  public:
-  TKeyringStoreScope() : old_(SetPasswordStore(&store_)) {}
+  explicit TKeyringStoreScope(int timeoutMs = TKeyringStore::kTimeoutMs)
+      : store_(timeoutMs), old_(SetPasswordStore(&store_)) {}
   ~TKeyringStoreScope() { SetPasswordStore(old_); }
   TKeyringStoreScope(const TKeyringStoreScope&) = delete;
   TKeyringStoreScope& operator=(const TKeyringStoreScope&) = delete;

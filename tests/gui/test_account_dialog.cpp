@@ -57,6 +57,8 @@ TEST(AccountDialog, SaysWhereThePasswordIsKept) {
   inKeyring.PasswordStore = ppKeyring;
   EXPECT_EQ(TFormMailAccount(inKeyring, nullptr).lblPasswordPlace->text(),
             "The password is kept in the desktop's keyring.");
+  inKeyring.PasswordUnread = true;
+  EXPECT_TRUE(TFormMailAccount(inKeyring, nullptr).lblPasswordPlace->text().contains("did not give it"));
   TUnansweringStore none;
   TPasswordStore* old = SetPasswordStore(&none);
   TMailAccount inFile;

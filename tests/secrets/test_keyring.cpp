@@ -9,6 +9,7 @@
 #include "settings/QnbBase.h"
 #include "settings/Registry.h"
 #include "support/RecordingPresenter.h"
+#include "support/DovecotServer.h"
 #include "support/RunProcess.h"
 #include "support/SecretService.h"
 #include "support/TempDir.h"
@@ -119,6 +120,23 @@ TEST_F(Keyring, CodedPasswordMovesToTheKeyringWhenTheAccountIsNextSaved) {
   EXPECT_EQ(Raw("Account\\0", "PasswordStore"), "keyring");
   EXPECT_EQ(InKeyring("Shop"), "old secret");
   EXPECT_EQ(Loaded()->AccountList[0]->Password, "old secret");
+}
+
+// The CLI logs in with the password the keyring holds: the file has none.
+TEST_F(Keyring, CliLogsInWithThePasswordFromTheKeyring) {
+  TDovecotServer dove(std::vector<TDovecotUser>{{"alice", "from keyring"}});
+  dove.AddMessage("alice", "Subject: a\r\n\r\nx\r\n");
+  dove.Start();
+  TOptions o;
+  o.AccountList.push_back(std::make_unique<TMailAccount>(
+      TMailAccount{"Shop", dove.Host(), std::to_string(dove.Port()), "alice", "from keyring", true}));
+  o.StoreOptions();
+  ASSERT_EQ(Raw("Account\\0", "PasswordStore"), "keyring");
+  auto env = service->Env();
+  env.push_back("XDG_CONFIG_HOME=" + home.ConfigHome().string());
+  auto r = RunProcess({QUENBELL_CLI_PATH, "test-account", "Shop"}, {}, env);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr(R"("ok":true,"messages":1,)"));
 }
 
 // The keyring goes away (the desktop session ended): the accounts still load,
