@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,11 @@ class QToolButton;
 
 namespace qnb {
 
+class TImapWatch;
 class TClickLabel;
+
+// Posted by an IDLE watch: lParam is the account's index.
+inline constexpr uint32_t WM_IDLE_NEWS = WM_USER + 20;
 class TCoolTrayIcon;
 class TsuiMSNPopForm;
 
@@ -143,6 +148,14 @@ class TFormMain : public QMainWindow, public TMessageTarget {
  public:
   void StartCheckThread();
   void EndCheckThread();
+  // One IDLE watch per IMAP account, started afresh from the account list.
+  void RestartWatches();
+  // A changed network or a resume: every watch opens its connection again.
+  void ReconnectWatches();
+  // An IDLE watch's news: a check of that account now, or after the one running.
+  void OnIdleNews(int index);
+  std::vector<std::unique_ptr<TImapWatch>> FWatches;
+  std::set<int> FIdleNews;  // accounts to check once the running check ends
   void WMUpdateStatus();
   void WMOrderNew(intptr_t wParam);
   void WMProgress(intptr_t state, intptr_t value);
@@ -157,7 +170,13 @@ class TFormMain : public QMainWindow, public TMessageTarget {
  private:
   void FormActivate();
   void ReleaseFinishedWorker();
+  void StartIdleChecks();
+  // True when the account at index is an IMAP account held in IDLE.
+  bool Idling(int index) const;
+  void CheckForResume();
   bool FClosing = false;
+  QTimer FResumeTimer;
+  long long FLastAwakeGap = -1;  // boot-time clock minus monotonic clock, ms
 };
 
 // The one main window while the program runs.
