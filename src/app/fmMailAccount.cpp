@@ -36,7 +36,7 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   FormMailAccount = this;
   setObjectName(QStringLiteral("FormMailAccount"));
   setWindowTitle(QStringLiteral("Mail Account Properties"));
-  setFixedSize(373, 370);
+  setFixedSize(373, 400);
 
   auto* groupAccount = new QGroupBox(QStringLiteral("Mail Account"), this);
   auto* lblAccount = new QLabel(
@@ -75,22 +75,19 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   server->addWidget(EditServer, 0, 1);
   server->addWidget(new QLabel(QStringLiteral("Port:"), groupServer), 0, 2);
   server->addWidget(EditPort, 0, 3);
-  auto* security = new QHBoxLayout;
-  security->addWidget(new QLabel(QStringLiteral("Protocol:"), groupServer));
-  security->addWidget(CBProtocol);
-  security->addStretch(1);
-  security->addWidget(new QLabel(QStringLiteral("Security:"), groupServer));
-  security->addWidget(CBSecurity);
-  server->addLayout(security, 1, 1, 1, 3);
-  server->addWidget(new QLabel(QStringLiteral("Account Name:"), groupServer), 2, 0);
-  server->addWidget(EditName, 2, 1, 1, 3);
-  server->addWidget(new QLabel(QStringLiteral("Password:"), groupServer), 3, 0);
-  server->addWidget(EditPassword, 3, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Protocol:"), groupServer), 1, 0);
+  server->addWidget(CBProtocol, 1, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Security:"), groupServer), 2, 0);
+  server->addWidget(CBSecurity, 2, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Account Name:"), groupServer), 3, 0);
+  server->addWidget(EditName, 3, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Password:"), groupServer), 4, 0);
+  server->addWidget(EditPassword, 4, 1, 1, 3);
   auto* folder = new QHBoxLayout;
   folder->addWidget(CBFolder, 1);
   folder->addWidget(btnFolders);
-  server->addWidget(LabelFolder, 4, 0);
-  server->addLayout(folder, 4, 1, 1, 3);
+  server->addWidget(LabelFolder, 5, 0);
+  server->addLayout(folder, 5, 1, 1, 3);
   server->setColumnStretch(1, 1);
 
   btnOK = new QPushButton(QStringLiteral("&OK"), this);

@@ -165,7 +165,7 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   TFormMailAccount a(acc, &d);
   EXPECT_EQ(FormMailAccount, &a);
   EXPECT_EQ(a.windowTitle(), QStringLiteral("Mail Account Properties"));
-  EXPECT_EQ(a.size(), QSize(373, 370));  // room for the protocol and the IMAP folder
+  EXPECT_EQ(a.size(), QSize(373, 400));  // room for the protocol and the IMAP folder
   EXPECT_EQ(a.EditPassword->echoMode(), QLineEdit::Password);
   a.EditPassword->setText(QStringLiteral("secret"));
   a.EditPassword->ensurePolished();
