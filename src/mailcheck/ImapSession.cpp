@@ -82,21 +82,22 @@ TImapResponse TImapSession::Read() {
       } else if (what == "EXPUNGE") {
         if (exists_ > 0) --exists_;
       } else if (what == "FETCH" && r.Data.size() >= 3 && r.Data[2].Kind == TImapValue::vList) {
-        const auto& items = r.Data[2].Items;
+        auto& items = r.Data[2].Items;
         uint32_t uid = 0;
-        const std::string* header = nullptr;
-        const std::string* whole = nullptr;
+        std::string* header = nullptr;
+        std::string* whole = nullptr;
         for (size_t i = 0; i + 1 < items.size(); i += 2) {
           const std::string key = Upper(items[i].Text);
-          const TImapValue& v = items[i + 1];
+          TImapValue& v = items[i + 1];
           if (key == "UID") ToNumber(v.Text, uid);
           else if (key == "BODY[HEADER]" && v.Kind == TImapValue::vString) header = &v.Text;
           else if (key == "BODY[]" && v.Kind == TImapValue::vString) whole = &v.Text;
         }
         if (uid != 0) {
           if (uidListing_ && items.size() == 2) uidListing_->emplace_back(n, uid);
-          if (header) fetched_[0][uid] = *header;
-          if (whole) fetched_[1][uid] = *whole;
+          // The mail's bytes are moved, never copied: they may be megabytes.
+          if (header) fetched_[0][uid] = std::move(*header);
+          if (whole) fetched_[1][uid] = std::move(*whole);
         }
       }
     }
