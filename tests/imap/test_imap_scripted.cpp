@@ -163,6 +163,38 @@ TEST(ImapScripted, NoAndBadAnswersFailTheirStepAsPop3Refusals) {
   }
 }
 
+TEST(ImapScripted, RefusedStartTlsSendsNoCredentials) {
+  TScriptedImapServer srv;
+  srv.Reply("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready").Expect("STARTTLS").Done("BAD not now");
+  srv.Start();
+  TCheckHarness h;
+  TTaskData t = At(srv);
+  t.Security = secStartTls;
+  auto logs = RunTasks(h, {t});
+  ASSERT_GE(logs.size(), 3u);
+  EXPECT_EQ(Codes(logs)[2], "ltSingleTaskFailed TLS Error");
+  EXPECT_THAT(logs[2].LogMessage.str(), ::testing::HasSubstr("the server refused STARTTLS: not now"));
+  EXPECT_TRUE(srv.WaitDone());
+  for (const auto& c : srv.Commands()) EXPECT_EQ(c.find("LOGIN"), std::string::npos) << c;
+}
+
+TEST(ImapScripted, PasswordThatCannotBeQuotedGoesAsALiteral) {
+  const std::string pass = "p\xc3\xa4ss \"w\"";  // 8-bit: no quoted string may carry it
+  TScriptedImapServer srv;
+  srv.Reply("* OK ready");
+  srv.Expect("LOGIN \"user\" {" + std::to_string(pass.size()) + "}").Reply("+ go ahead");
+  srv.Raw().Expect(pass);
+  srv.Done("OK logged in").Expect("CAPABILITY").Reply("* CAPABILITY IMAP4rev1").Done();
+  srv.Examine("INBOX", 7, {}).Logout();
+  srv.Start();
+  TCheckHarness h;
+  TTaskData t = At(srv);
+  t.Password = pass;
+  EXPECT_THAT(Codes(RunTasks(h, {t})), Contains("ltSingleTaskFinished Checked"));
+  EXPECT_TRUE(srv.WaitDone());
+  EXPECT_THAT(srv.Errors(), IsEmpty());
+}
+
 TEST(ImapScripted, NothingThatChangesTheMailboxIsEverSent) {
   const std::string pay = MakePayNimbusMail(6);
   TScriptedImapServer srv;
