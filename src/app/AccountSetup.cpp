@@ -69,11 +69,10 @@ void TConnectionTestPanel::Done(const TConnectionTestResult& r) {
   emit finished(r.Ok);
 }
 
-const TProviderPreset* PresetForAddress(const std::string& address) {
-  // The POP3 row while accounts are POP3 only; with a protocol field the
-  // account's protocol picks the row.
+const TProviderPreset* PresetForAddress(const std::string& address, TProtocol protocol) {
   if (address.find('@') == std::string::npos) return nullptr;
-  return FindPreset(address, "POP3");
+  if (const TProviderPreset* p = FindPreset(address, ProtocolName(protocol))) return p;
+  return FindPreset(address, ProtocolName(protocol == protoImap ? protoPop3 : protoImap));
 }
 
 QString PasswordPlaceText(const TMailAccount& account) {

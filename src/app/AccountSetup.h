@@ -46,7 +46,9 @@ class TConnectionTestPanel : public QWidget {
 
 // Fills host, port and security from the preset of the address's domain; the
 // caller keeps a server the user typed. Returns the preset used, or nullptr.
-const TProviderPreset* PresetForAddress(const std::string& address);
+// The provider's row for the protocol, or its other row when it has no such
+// one; nullptr for an address of an unknown provider.
+const TProviderPreset* PresetForAddress(const std::string& address, TProtocol protocol);
 
 // "The password is kept in the desktop's keyring." and the like.
 QString PasswordPlaceText(const TMailAccount& account);

@@ -1,5 +1,6 @@
 #include "app/fmMailAccount.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -9,23 +10,35 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <QPointer>
+
 #include <algorithm>
+#include <mutex>
 
 #include "app/AccountSetup.h"
 #include "settings/ProviderPresets.h"
 #include "app/QtText.h"
 #include "app/Skin.h"
+#include "mailcheck/ImapSession.h"
 
 namespace qnb {
 
 TFormMailAccount* FormMailAccount = nullptr;
+
+// The folder listing runs beside the dialog, so a slow server never freezes
+// it; closing the dialog cuts the connection.
+struct TFormMailAccount::TListing {
+  std::mutex mutex;
+  TImapSession* session = nullptr;
+  bool cancelled = false;
+};
 
 TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), FMA(account) {
   FormMailAccount = this;
   setObjectName(QStringLiteral("FormMailAccount"));
   setWindowTitle(QStringLiteral("Mail Account Properties"));
-  setFixedSize(373, 390);
+  setFixedSize(373, 470);
 
   auto* groupAccount = new QGroupBox(QStringLiteral("Mail Account"), this);
   auto* lblAccount = new QLabel(
@@ -49,25 +62,39 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   CBSecurity = new QComboBox(groupServer);
   for (TSecurity s : {secNone, secStartTls, secTls}) CBSecurity->addItem(QString::fromLatin1(SecurityName(s)));
   connect(CBSecurity, &QComboBox::currentIndexChanged, this, &TFormMailAccount::CBSecurityChange);
+  CBProtocol = new QComboBox(groupServer);
+  for (TProtocol p : {protoPop3, protoImap}) CBProtocol->addItem(QString::fromLatin1(ProtocolName(p)));
+  connect(CBProtocol, &QComboBox::currentIndexChanged, this, &TFormMailAccount::CBProtocolChange);
+  CBFolder = new QComboBox(groupServer);
+  CBFolder->setEditable(true);
+  btnFolders = new QPushButton(QStringLiteral("&List"), groupServer);
+  btnFolders->setToolTip(QStringLiteral("Ask the server for its folders"));
+  connect(btnFolders, &QPushButton::clicked, this, &TFormMailAccount::btnFoldersClick);
+  LabelServer = new QLabel(QStringLiteral("POP3 Mail Server:"), groupServer);
+  LabelFolder = new QLabel(QStringLiteral("Folder:"), groupServer);
   auto* server = new QGridLayout(groupServer);
-  server->addWidget(new QLabel(QStringLiteral("POP3 Mail Server:"), groupServer), 0, 0);
+  server->addWidget(LabelServer, 0, 0);
   server->addWidget(EditServer, 0, 1);
   server->addWidget(new QLabel(QStringLiteral("Port:"), groupServer), 0, 2);
   server->addWidget(EditPort, 0, 3);
-  auto* security = new QHBoxLayout;
-  security->addStretch(1);
-  security->addWidget(new QLabel(QStringLiteral("Security:"), groupServer));
-  security->addWidget(CBSecurity);
-  server->addLayout(security, 1, 1, 1, 3);
-  server->addWidget(new QLabel(QStringLiteral("Account Name:"), groupServer), 2, 0);
-  server->addWidget(EditName, 2, 1, 1, 3);
-  server->addWidget(new QLabel(QStringLiteral("Password:"), groupServer), 3, 0);
-  server->addWidget(EditPassword, 3, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Protocol:"), groupServer), 1, 0);
+  server->addWidget(CBProtocol, 1, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Security:"), groupServer), 2, 0);
+  server->addWidget(CBSecurity, 2, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Account Name:"), groupServer), 3, 0);
+  server->addWidget(EditName, 3, 1, 1, 3);
+  server->addWidget(new QLabel(QStringLiteral("Password:"), groupServer), 4, 0);
+  server->addWidget(EditPassword, 4, 1, 1, 3);
   lblPasswordPlace = new QLabel(groupServer);
   lblPasswordPlace->setObjectName(QStringLiteral("lblPasswordPlace"));
   lblPasswordPlace->setTextFormat(Qt::PlainText);
   lblPasswordPlace->setWordWrap(true);
-  server->addWidget(lblPasswordPlace, 4, 1, 1, 3);
+  server->addWidget(lblPasswordPlace, 5, 1, 1, 3);
+  auto* folder = new QHBoxLayout;
+  folder->addWidget(CBFolder, 1);
+  folder->addWidget(btnFolders);
+  server->addWidget(LabelFolder, 6, 0);
+  server->addLayout(folder, 6, 1, 1, 3);
   server->setColumnStretch(1, 1);
   connect(EditName, &QLineEdit::textEdited, this, &TFormMailAccount::ApplyPreset);
 
@@ -97,8 +124,11 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
   setTabOrder(EditServer, EditName);
   setTabOrder(EditName, EditPassword);
   setTabOrder(EditPassword, EditPort);
-  setTabOrder(EditPort, CBSecurity);
-  setTabOrder(CBSecurity, TestPanel->btnTest);
+  setTabOrder(EditPort, CBProtocol);
+  setTabOrder(CBProtocol, CBSecurity);
+  setTabOrder(CBSecurity, CBFolder);
+  setTabOrder(CBFolder, btnFolders);
+  setTabOrder(btnFolders, TestPanel->btnTest);
   // Typing starts in the name box.
   EditAccount->setFocus();
 
@@ -107,6 +137,17 @@ TFormMailAccount::TFormMailAccount(TMailAccount& account, QWidget* owner)
 }
 
 TFormMailAccount::~TFormMailAccount() {
+  if (FListing) {
+    std::lock_guard lock(FListing->mutex);
+    FListing->cancelled = true;
+    if (FListing->session) {
+      try {
+        FListing->session->Disconnect();
+      } catch (...) {
+      }
+    }
+  }
+  if (FListThread.joinable()) FListThread.join();
   if (FormMailAccount == this) FormMailAccount = nullptr;
 }
 
@@ -119,6 +160,9 @@ void TFormMailAccount::UpdateDisplay() {
   EditPassword->setText(ToQ(FMA.Password));
   CBSecurity->setCurrentIndex(FMA.Security <= secTls ? static_cast<int>(FMA.Security) : static_cast<int>(secTls));
   lblPasswordPlace->setText(PasswordPlaceText(FMA));
+  CBProtocol->setCurrentIndex(FMA.Protocol == protoImap ? 1 : 0);
+  CBFolder->setEditText(ToQ(FMA.Folder));
+  CBProtocolChange();
   FUpdating = false;
   // Long texts show their beginning.
   for (QLineEdit* e : {EditAccount, EditServer, EditPort, EditName, EditPassword}) e->setCursorPosition(0);
@@ -132,11 +176,15 @@ TMailAccount TFormMailAccount::Edited() const {
   a.UserName = EditedBytes(EditName->text(), FMA.UserName);
   a.Password = EditedBytes(EditPassword->text(), FMA.Password);
   a.Security = static_cast<TSecurity>(std::max(0, CBSecurity->currentIndex()));
+  a.Protocol = CBProtocol->currentIndex() == 1 ? protoImap : protoPop3;
+  a.Folder = EditedBytes(CBFolder->currentText(), FMA.Folder);
+  if (a.Folder.empty()) a.Folder = kDefaultFolder;
   return a;
 }
 
 void TFormMailAccount::ApplyPreset() {
-  const TProviderPreset* p = PresetForAddress(FromQ(EditName->text().trimmed()));
+  const TProviderPreset* p = PresetForAddress(FromQ(EditName->text().trimmed()),
+                                              CBProtocol->currentIndex() == 1 ? protoImap : protoPop3);
   if (!p) return;
   // A server the user typed stays; one a preset filled in follows the address.
   if (!EditServer->text().isEmpty() && EditServer->text() != FPresetHost) return;
@@ -144,6 +192,7 @@ void TFormMailAccount::ApplyPreset() {
   FUpdating = true;
   EditServer->setText(FPresetHost);
   CBSecurity->setCurrentIndex(static_cast<int>(p->Security));
+  CBProtocol->setCurrentIndex(std::string(p->Protocol) == "IMAP" ? 1 : 0);
   EditPort->setText(QString::number(p->Port));
   FUpdating = false;
 }
@@ -156,15 +205,94 @@ void TFormMailAccount::btnOKClick() {
   FMA.UserName = EditedBytes(EditName->text(), FMA.UserName);
   FMA.Password = EditedBytes(EditPassword->text(), FMA.Password);
   FMA.Security = static_cast<TSecurity>(std::max(0, CBSecurity->currentIndex()));
+  FMA.Protocol = CBProtocol->currentIndex() == 1 ? protoImap : protoPop3;
+  FMA.Folder = EditedBytes(CBFolder->currentText(), FMA.Folder);
+  if (FMA.Folder.empty()) FMA.Folder = kDefaultFolder;
   accept();
 }
 
 void TFormMailAccount::CBSecurityChange() {
   if (FUpdating) return;
+  FollowDefaultPort();
+}
+
+void TFormMailAccount::FollowDefaultPort() {
   // The usual ports follow the choice; a port of the user's own stays.
-  const bool tls = CBSecurity->currentIndex() == secTls;
-  if (tls && EditPort->text() == QLatin1String("110")) EditPort->setText(QStringLiteral("995"));
-  else if (!tls && EditPort->text() == QLatin1String("995")) EditPort->setText(QStringLiteral("110"));
+  const QString port = EditPort->text();
+  for (const char* usual : {"110", "995", "143", "993"})
+    if (port == QLatin1String(usual)) {
+      const auto p = CBProtocol->currentIndex() == 1 ? protoImap : protoPop3;
+      EditPort->setText(QString::fromLatin1(DefaultPort(p, static_cast<TSecurity>(std::max(0, CBSecurity->currentIndex())))));
+      return;
+    }
+}
+
+void TFormMailAccount::CBProtocolChange() {
+  const bool imap = CBProtocol->currentIndex() == 1;
+  LabelServer->setText(imap ? QStringLiteral("IMAP Mail Server:") : QStringLiteral("POP3 Mail Server:"));
+  LabelFolder->setEnabled(imap);
+  CBFolder->setEnabled(imap);
+  btnFolders->setEnabled(imap && !FListing);
+  if (FUpdating) return;
+  // A server a preset filled in follows the protocol.
+  if (!FPresetHost.isEmpty() && EditServer->text() == FPresetHost) ApplyPreset();
+  FollowDefaultPort();
+}
+
+void TFormMailAccount::btnFoldersClick() {
+  if (FListing) return;
+  if (FListThread.joinable()) FListThread.join();
+  bool portOk = false;
+  const int port = EditPort->text().toInt(&portOk);
+  TImapSession* s = new TImapSession;
+  s->Host = EditedBytes(EditServer->text(), FMA.Host);
+  s->Port = portOk ? port : 0;
+  s->UserName = EditedBytes(EditName->text(), FMA.UserName);
+  s->Password = EditedBytes(EditPassword->text(), FMA.Password);
+  s->Security = static_cast<TSecurity>(std::max(0, CBSecurity->currentIndex()));
+  s->CAFile = CAFile;
+  s->ReadTimeout = 20000;
+  auto listing = std::make_shared<TListing>();
+  listing->session = s;
+  FListing = listing;
+  btnFolders->setEnabled(false);
+  setCursor(Qt::BusyCursor);
+  QPointer<TFormMailAccount> self(this);
+  FListThread = std::thread([listing, self] {
+    std::unique_ptr<TImapSession> session(listing->session);
+    std::vector<std::string> folders;
+    QString error;
+    try {
+      session->Connect();
+      folders = session->ListFolders();
+      session->Disconnect();
+    } catch (const std::exception& e) {
+      error = QString::fromUtf8(e.what());
+    }
+    {
+      std::lock_guard lock(listing->mutex);
+      listing->session = nullptr;
+      if (listing->cancelled) return;
+    }
+    QMetaObject::invokeMethod(qApp, [self, folders, error] {
+      if (self) self->FoldersListed(folders, error);
+    }, Qt::QueuedConnection);
+  });
+}
+
+void TFormMailAccount::FoldersListed(const std::vector<std::string>& folders, const QString& error) {
+  FListing.reset();
+  unsetCursor();
+  btnFolders->setEnabled(CBProtocol->currentIndex() == 1);
+  if (!error.isEmpty()) {
+    btnFolders->setToolTip(QStringLiteral("The folders could not be listed: ") + error);
+    return;
+  }
+  const QString current = CBFolder->currentText();
+  CBFolder->clear();
+  for (const auto& f : folders) CBFolder->addItem(ToQ(f));
+  CBFolder->setEditText(current);
+  CBFolder->showPopup();
 }
 
 }  // namespace qnb

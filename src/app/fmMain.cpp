@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QNetworkInformation>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QProgressBar>
@@ -31,6 +32,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <set>
 #include <thread>
 
@@ -48,6 +50,7 @@
 #include "app/OrderModel.h"
 #include "app/fmOrderDetails.h"
 #include "history/OrderTotals.h"
+#include "mailcheck/ImapWatch.h"
 #include "mailcheck/OldUIDs.h"
 #include "settings/Platform.h"
 #include "settings/QnbBase.h"
@@ -156,6 +159,17 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   connect(FUi.lvOrders, &QTreeView::customContextMenuRequested, this, [this](const QPoint& p) {
     if (FUi.lvOrders->indexAt(p).isValid()) FUi.pmOrders->popup(FUi.lvOrders->viewport()->mapToGlobal(p));
   });
+  // The connections in IDLE come back by themselves after a change of network...
+  if (QNetworkInformation::load(QNetworkInformation::Feature::Reachability)) {
+    connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
+            [this](QNetworkInformation::Reachability r) {
+              if (r == QNetworkInformation::Reachability::Online) ReconnectWatches();
+            });
+  }
+  // ... and after a resume from suspend, seen as the boot-time clock running
+  // ahead of the monotonic one, which stands still while the machine sleeps.
+  connect(&FResumeTimer, &QTimer::timeout, this, &TFormMain::CheckForResume);
+  FResumeTimer.start(10000);
 
   PlaySound = [this](const QString& file) {
     if (!QFileInfo::exists(file)) return;
@@ -185,6 +199,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormMain::~TFormMain() {
+  FWatches.clear();
   // A worker still running uses the lists and the host: it must end first.
   if (FOmu) {
     FOmu->Stop();
@@ -201,8 +216,58 @@ void TFormMain::InitMain() {
   ParseGear = PluginDir.empty() ? std::make_unique<TParseGear>() : std::make_unique<TParseGear>(PluginDir);
   ApplyHistoryOption();
   RefreshAccountMenu();
+  RestartWatches();
   FTimeCount = 0;
   if (AppOption->bCheckPaymentWhenOpening) btnCheckClick();
+}
+
+void TFormMain::RestartWatches() {
+  FWatches.clear();
+  FIdleNews.clear();
+  for (size_t i = 0; i < AppOption->AccountList.size(); ++i) {
+    const TMailAccount& a = *AppOption->AccountList[i];
+    if (a.Protocol != protoImap) continue;
+    auto w = std::make_unique<TImapWatch>(TaskOfAccount(a, static_cast<int>(i)),
+                                          [this](int32_t id) { Post(WM_IDLE_NEWS, 0, id); });
+    w->ReadTimeoutMs = WorkerReadTimeoutMs;
+    w->Start();
+    FWatches.push_back(std::move(w));
+  }
+}
+
+void TFormMain::ReconnectWatches() {
+  for (auto& w : FWatches) w->ReconnectNow();
+}
+
+void TFormMain::CheckForResume() {
+  timespec boot{}, mono{};
+  clock_gettime(CLOCK_BOOTTIME, &boot);
+  clock_gettime(CLOCK_MONOTONIC, &mono);
+  const long long gap = (boot.tv_sec - mono.tv_sec) * 1000LL + (boot.tv_nsec - mono.tv_nsec) / 1000000;
+  if (FLastAwakeGap >= 0 && gap - FLastAwakeGap > 5000) ReconnectWatches();
+  FLastAwakeGap = gap;
+}
+
+bool TFormMain::Idling(int index) const {
+  for (const auto& w : FWatches)
+    if (w->TaskID() == index) return w->State() == TImapWatch::wsIdling;
+  return false;
+}
+
+void TFormMain::OnIdleNews(int index) {
+  FIdleNews.insert(index);
+  StartIdleChecks();
+}
+
+void TFormMain::StartIdleChecks() {
+  if (FbRunning || FIdleNews.empty() || FClosing) return;
+  ClearList(FTaskList);
+  for (int index : FIdleNews)
+    if (index >= 0 && static_cast<size_t>(index) < AppOption->AccountList.size())
+      FTaskList.Add(std::make_unique<TTaskData>(TaskOfAccount(*AppOption->AccountList[static_cast<size_t>(index)], index)));
+  FIdleNews.clear();
+  if (FTaskList.Lock()->empty()) return;
+  StartCheckThread();
 }
 
 void TFormMain::Post(uint32_t message, intptr_t wParam, intptr_t lParam) {
@@ -214,6 +279,7 @@ void TFormMain::customEvent(QEvent* e) {
   auto* m = static_cast<TWorkerEvent*>(e);
   switch (m->Message) {
     case WM_ORDWATCH_LOGNOTIFY: WMUpdateStatus(); break;
+    case WM_IDLE_NEWS: OnIdleNews(static_cast<int>(m->LParam)); break;
     case WM_ADD_ORDER: WMOrderNew(m->WParam); break;
     case WM_ORDWATCH_PROGRESS: WMProgress(m->WParam, m->LParam); break;
     default: break;
@@ -307,8 +373,21 @@ void TFormMain::TimerAutoCheckTimer() {
   }
   ++FTimeCount;
   if (FTimeCount < AppOption->iCheckPaymentTime * 10) return;
-  if (FUi.btnCheck->text() == QLatin1String(kCheckMail)) btnCheckClick();
   FTimeCount = 0;
+  if (FUi.btnCheck->text() != QLatin1String(kCheckMail)) return;
+  bool anyIdling = false;
+  for (size_t i = 0; i < AppOption->AccountList.size(); ++i) anyIdling = anyIdling || Idling(static_cast<int>(i));
+  if (!anyIdling) {
+    btnCheckClick();
+    return;
+  }
+  // Accounts held in IDLE are checked when their server reports news.
+  if (FbRunning) return;
+  ClearList(FTaskList);
+  for (size_t i = 0; i < AppOption->AccountList.size(); ++i)
+    if (!Idling(static_cast<int>(i)))
+      FTaskList.Add(std::make_unique<TTaskData>(TaskOfAccount(*AppOption->AccountList[i], static_cast<int>(i))));
+  if (!FTaskList.Lock()->empty()) StartCheckThread();
 }
 
 void TFormMain::suiArrowButton1Click() {
@@ -328,6 +407,7 @@ void TFormMain::RunOptions(bool addAccount) {
   }
   if (dlg.exec() != QDialog::Accepted) return;
   RefreshAccountMenu();
+  RestartWatches();
   ApplyHistoryOption();
 }
 
@@ -357,6 +437,7 @@ void TFormMain::closeEvent(QCloseEvent* e) {
     return;
   }
   FClosing = true;
+  FWatches.clear();
   if (FOmu) {
     FOmu->Stop();
     // The worker uses the lists and the host freed with the window; a blocked
@@ -455,6 +536,7 @@ void TFormMain::WMUpdateStatus() {
     FUi.CTrayIcon->SetIconIndex(0);
   }
   Post(WM_ADD_ORDER, 1, 0);
+  StartIdleChecks();
 }
 
 void TFormMain::WMOrderNew(intptr_t wParam) {

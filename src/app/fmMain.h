@@ -9,7 +9,9 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/DesktopNotify.h"
 #include "app/QnbImages.h"
@@ -20,6 +22,10 @@
 namespace qnb {
 
 class TAccountStateView;
+class TImapWatch;
+
+// Posted by an IDLE watch: lParam is the account's index.
+inline constexpr uint32_t WM_IDLE_NEWS = WM_USER + 20;
 class TOrderModel;
 
 // A message of the worker, delivered on the GUI thread.
@@ -63,6 +69,8 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   QString TotalsText() const;
   // Each account's last check, shown on the tray icon.
   const TAccountStateView& AccountStates() const { return *FAccountStates; }
+  // One IDLE watch per IMAP account.
+  const std::vector<std::unique_ptr<TImapWatch>>& Watches() const { return FWatches; }
 
   // Seams for tests: the plug-in folder (empty: beside the executable), the
   // POP3 time-outs, the sound player, the program starter.
@@ -110,6 +118,16 @@ class TFormMain : public QMainWindow, public TMessageTarget {
 
  private:
   void RunOptions(bool addAccount);
+  // One IDLE watch per IMAP account, started afresh from the account list.
+  void RestartWatches();
+  // A changed network or a resume: every watch opens its connection again.
+  void ReconnectWatches();
+  // An IDLE watch's news: a check of that account now, or after the one running.
+  void OnIdleNews(int index);
+  void StartIdleChecks();
+  // True when the account at index is an IMAP account held in IDLE.
+  bool Idling(int index) const;
+  void CheckForResume();
   void StartCheckThread();
   void EndCheckThread();
   void WMUpdateStatus();
@@ -143,6 +161,10 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   std::unique_ptr<TOrderHistory> FHistory;
   bool FDropHistoryAfterRun = false;
   std::unique_ptr<TDesktopNotifier> FNotifier;
+  std::vector<std::unique_ptr<TImapWatch>> FWatches;
+  std::set<int> FIdleNews;  // accounts to check once the running check ends
+  QTimer FResumeTimer;
+  long long FLastAwakeGap = -1;  // boot-time clock minus monotonic clock, ms
 };
 
 // The one main window while the program runs.

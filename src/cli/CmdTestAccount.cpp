@@ -32,6 +32,8 @@ int CmdTestAccount(const TArgs& argsIn, TCliIo& io) {
     account.UserName = t.Username.str();
     account.Password = t.Password.str();
     account.Security = t.Security;
+    account.Protocol = t.Protocol;
+    account.Folder = t.Folder.str().empty() ? std::string(kDefaultFolder) : t.Folder.str();
   } else {
     objects = std::make_unique<TQnbProcessObjects>();
     const TMailAccount* found = nullptr;

@@ -113,7 +113,8 @@ int CmdWatch(const TArgs& argsIn, TCliIo& io) {
   auto nextScheduled = TClock::now() + interval;
   bool ok = runner.Run(tasks, stopWanted);
   while (ok && !stopWanted()) {
-    news.Wait(std::chrono::milliseconds(50));
+    // Long enough to cost nothing while all waits; short enough for SIGINT.
+    news.Wait(std::chrono::milliseconds(250));
     std::set<int32_t> due = news.Take();
     if (intervalMin > 0 && TClock::now() >= nextScheduled) {
       for (const auto& t : tasks)

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "mailcheck/ImapSession.h"
 #include "mailcheck/TlsStream.h"
 #include "settings/ProviderPresets.h"
 
@@ -54,7 +55,14 @@ std::string ResultText(const TConnectionTestResult& r) {
   return "Connected over " + ProtocolName(r.Tls) + ", " + count;
 }
 
-TConnectionTestResult TPop3Probe::Run(const TMailAccount& a) {
+namespace {
+
+// What the probes share: the account's checks, the TLS report, and the words
+// for each failure. connectAndCount logs in and returns the message count;
+// quit ends a session that worked.
+template <class TConnect, class TQuit>
+TConnectionTestResult Probe(const TMailAccount& a, const TAccountProbe& probe, const std::atomic<bool>& cancelled,
+                            TConnect connectAndCount, TQuit quit) {
   TConnectionTestResult r;
   const int port = PortOf(a.Port);
   if (a.Host.empty()) {
@@ -65,51 +73,69 @@ TConnectionTestResult TPop3Probe::Run(const TMailAccount& a) {
     r.Error = "The port \"" + a.Port.substr(0, 20) + "\" is no number from 1 to 65535.";
     return r;
   }
-  const std::string where = "\"" + a.Host.substr(0, 100) + "\" port " + std::to_string(port);
-  TTlsPeerInfo tls;
-  TTlsReportScope report(tls);
-  TPop3Session& s = slot_.Create();
-  if (cancelled_) {
-    slot_.Release();
+  if (cancelled) {
     r.Error = "Stopped";
     return r;
   }
-  s.Host = a.Host;
-  s.Port = port;
-  s.UserName = a.UserName;
-  s.Password = a.Password;
-  s.Security = a.Security;
-  s.ReadTimeout = ReadTimeoutMs;
-  s.CAFile = CAFile;
+  const std::string where = "\"" + a.Host.substr(0, 100) + "\" port " + std::to_string(port);
+  auto refused = [&](const std::string& text) {
+    const std::string said = Trim(text);
+    r.Error = "The server refused the log-in" + (said.empty() ? std::string(".") : ": " + said.substr(0, 200));
+    if (const TProviderPreset* p = ProviderOf(a); p && p->NeedsAppPassword) r.Error += "\n" + AppPasswordHint(*p);
+  };
+  TTlsPeerInfo tls;
+  TTlsReportScope report(tls);
   try {
-    s.Connect(ConnectTimeoutMs);
-    r.Messages = s.CheckMessages();
+    r.Messages = connectAndCount(port);
     r.Ok = true;
   } catch (const ETlsError& e) {
     r.Error = "The secure connection to " + where + " failed: " + e.what() + CertificateText(tls);
   } catch (const EPop3ReplyError& e) {
-    std::string said = Trim(JoinCRLF(e.ReplyText()));
-    r.Error = "The server refused the log-in" + (said.empty() ? std::string(".") : ": " + said.substr(0, 200));
-    if (const TProviderPreset* p = ProviderOf(a); p && p->NeedsAppPassword) r.Error += "\n" + AppPasswordHint(*p);
+    refused(JoinCRLF(e.ReplyText()));
+  } catch (const ELoginRefused& e) {
+    refused(e.what());
+  } catch (const EImapRefused& e) {
+    r.Error = "The server refused the folder \"" + a.Folder.substr(0, 100) + "\": " + std::string(e.what()).substr(0, 200);
   } catch (const ESocketError& e) {
     r.Error = e.Code() < 0 ? "The mail server \"" + a.Host.substr(0, 100) + "\" was not found: " + e.what()
                            : "Cannot connect to " + where + ": " + e.what();
   } catch (const std::exception& e) {
     const std::string what = e.what();
-    if (cancelled_) r.Error = "Stopped";
+    if (cancelled) r.Error = "Stopped";
     else if (what == kConnectTimeout)
-      r.Error = "No answer from " + where + " within " + std::to_string(ConnectTimeoutMs / 1000) + " s.";
+      r.Error = "No answer from " + where + " within " + std::to_string(probe.ConnectTimeoutMs / 1000) + " s.";
     else r.Error = "The connection to " + where + " failed: " + what;
   }
-  if (cancelled_ && !r.Ok) r.Error = "Stopped";
+  if (cancelled && !r.Ok) r.Error = "Stopped";
   if (r.Ok) {
     r.Tls = tls.Handshaken ? tls.Protocol + " " + tls.Cipher : "";
     try {
-      s.Disconnect();
+      quit();
     } catch (...) {
-      // The count is known; a QUIT that could not go changes nothing.
+      // The count is known; a log-out that could not go changes nothing.
     }
   }
+  return r;
+}
+
+}  // namespace
+
+TConnectionTestResult TPop3Probe::Run(const TMailAccount& a) {
+  TPop3Session& s = slot_.Create();
+  TConnectionTestResult r = Probe(
+      a, *this, cancelled_,
+      [&](int port) {
+        s.Host = a.Host;
+        s.Port = port;
+        s.UserName = a.UserName;
+        s.Password = a.Password;
+        s.Security = a.Security;
+        s.ReadTimeout = ReadTimeoutMs;
+        s.CAFile = CAFile;
+        s.Connect(ConnectTimeoutMs);
+        return s.CheckMessages();
+      },
+      [&] { s.Disconnect(); });
   slot_.Release();
   return r;
 }
@@ -122,6 +148,46 @@ void TPop3Probe::Cancel() {
   }
 }
 
-std::unique_ptr<TAccountProbe> MakeProbe(const TMailAccount&) { return std::make_unique<TPop3Probe>(); }
+TConnectionTestResult TImapProbe::Run(const TMailAccount& a) {
+  TImapSession s;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    session_ = &s;
+  }
+  TConnectionTestResult r = Probe(
+      a, *this, cancelled_,
+      [&](int port) {
+        s.Host = a.Host;
+        s.Port = port;
+        s.UserName = a.UserName;
+        s.Password = a.Password;
+        s.Security = a.Security;
+        s.ReadTimeout = ReadTimeoutMs;
+        s.CAFile = CAFile;
+        s.Connect(ConnectTimeoutMs);
+        // Read only, like every check: EXAMINE sets no flag.
+        s.Examine(a.Folder.empty() ? std::string(kDefaultFolder) : a.Folder);
+        return s.Exists();
+      },
+      [&] { s.Disconnect(); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  session_ = nullptr;
+  return r;
+}
+
+void TImapProbe::Cancel() {
+  cancelled_ = true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!session_) return;
+  try {
+    session_->Disconnect();
+  } catch (...) {
+  }
+}
+
+std::unique_ptr<TAccountProbe> MakeProbe(const TMailAccount& account) {
+  if (account.Protocol == protoImap) return std::make_unique<TImapProbe>();
+  return std::make_unique<TPop3Probe>();
+}
 
 }  // namespace qnb

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "mailcheck/Pop3Session.h"
@@ -25,6 +26,8 @@ std::string GroupedNumber(long long n);
 // "Connected over TLS 1.3, 1,234 messages", "Connected without encryption,
 // 3 messages", or the error.
 std::string ResultText(const TConnectionTestResult& r);
+
+class TImapSession;
 
 class TAccountProbe {
  public:
@@ -49,7 +52,18 @@ class TPop3Probe final : public TAccountProbe {
   std::atomic<bool> cancelled_{false};
 };
 
-// The probe for the account's protocol (accounts are POP3 until they carry one).
+class TImapProbe final : public TAccountProbe {
+ public:
+  TConnectionTestResult Run(const TMailAccount& account) override;
+  void Cancel() override;
+
+ private:
+  std::mutex mutex_;
+  TImapSession* session_ = nullptr;  // while Run goes on
+  std::atomic<bool> cancelled_{false};
+};
+
+// The probe for the account's protocol.
 std::unique_ptr<TAccountProbe> MakeProbe(const TMailAccount& account);
 
 }  // namespace qnb

@@ -82,21 +82,22 @@ TImapResponse TImapSession::Read() {
       } else if (what == "EXPUNGE") {
         if (exists_ > 0) --exists_;
       } else if (what == "FETCH" && r.Data.size() >= 3 && r.Data[2].Kind == TImapValue::vList) {
-        const auto& items = r.Data[2].Items;
+        auto& items = r.Data[2].Items;
         uint32_t uid = 0;
-        const std::string* header = nullptr;
-        const std::string* whole = nullptr;
+        std::string* header = nullptr;
+        std::string* whole = nullptr;
         for (size_t i = 0; i + 1 < items.size(); i += 2) {
           const std::string key = Upper(items[i].Text);
-          const TImapValue& v = items[i + 1];
+          TImapValue& v = items[i + 1];
           if (key == "UID") ToNumber(v.Text, uid);
           else if (key == "BODY[HEADER]" && v.Kind == TImapValue::vString) header = &v.Text;
           else if (key == "BODY[]" && v.Kind == TImapValue::vString) whole = &v.Text;
         }
         if (uid != 0) {
           if (uidListing_ && items.size() == 2) uidListing_->emplace_back(n, uid);
-          if (header) fetched_[0][uid] = *header;
-          if (whole) fetched_[1][uid] = *whole;
+          // The mail's bytes are moved, never copied: they may be megabytes.
+          if (header) fetched_[0][uid] = std::move(*header);
+          if (whole) fetched_[1][uid] = std::move(*whole);
         }
       }
     }
@@ -111,7 +112,7 @@ TImapResponse TImapSession::Command(const std::string& args) {
     TImapResponse r = Read();
     if (r.Tag == tag) return r;
     if (r.Tag == "+") throw ENetFailure("Unexpected continuation request");
-    if (!r.Untagged()) done_[r.Tag] = r.Status;
+    if (!r.Untagged() && unanswered_.count(r.Tag)) done_[r.Tag] = r.Status;
   }
 }
 
@@ -215,49 +216,73 @@ bool TImapSession::FetchUids(std::vector<uint32_t>& uids) {
 }
 
 size_t TImapSession::QueueFetch(uint32_t uid, bool whole) {
-  const std::string tag = NextTag();
-  const std::string line =
-      tag + " UID FETCH " + std::to_string(uid) + (whole ? " (BODY.PEEK[])\r\n" : " (BODY.PEEK[HEADER])\r\n");
+  if (whole) {
+    CloseHeaderSet();
+    const std::string tag = NextTag();
+    const std::string line = tag + " UID FETCH " + std::to_string(uid) + " (BODY.PEEK[])\r\n";
+    queued_ += line;
+    pending_.push_back({tag, uid, true});
+    ++unanswered_[tag];
+    return line.size();
+  }
+  if (headerSet_.size() >= kMaxHeaderSet) CloseHeaderSet();
+  if (headerSet_.empty()) headerTag_ = NextTag();
+  headerSet_.push_back(uid);
+  pending_.push_back({headerTag_, uid, false});
+  ++unanswered_[headerTag_];
+  const size_t digits = std::to_string(uid).size() + 1;
+  return headerSet_.size() == 1 ? headerTag_.size() + 34 + digits : digits;
+}
+
+void TImapSession::CloseHeaderSet() {
+  if (headerSet_.empty()) return;
+  std::string line = headerTag_ + " UID FETCH ";
+  for (size_t i = 0; i < headerSet_.size(); ++i) {
+    if (i) line += ',';
+    line += std::to_string(headerSet_[i]);
+  }
+  line += " (BODY.PEEK[HEADER])\r\n";
   queued_ += line;
-  pending_.push_back({tag, uid, whole});
-  return line.size();
+  headerSet_.clear();
 }
 
 void TImapSession::Flush() {
+  CloseHeaderSet();
   if (queued_.empty()) return;
   std::string out;
   out.swap(queued_);
   stream_.Write(out);
 }
 
+void TImapSession::Answered(const std::string& tag) {
+  auto it = unanswered_.find(tag);
+  if (it == unanswered_.end() || --it->second > 0) return;
+  unanswered_.erase(it);
+  done_.erase(tag);
+}
+
 bool TImapSession::ReadFetch(std::string& data) {
-  if (pendingFirst_ >= pending_.size()) throw ENetFailure("No fetch pending");
-  const TPending p = pending_[pendingFirst_++];
-  if (pendingFirst_ == pending_.size()) {
-    pending_.clear();
-    pendingFirst_ = 0;
-  }
-  std::string status;
-  if (auto it = done_.find(p.tag); it != done_.end()) {
-    status = it->second;
-    done_.erase(it);
-  } else {
-    for (;;) {
-      TImapResponse r = Read();
-      if (r.Tag == p.tag) {
-        status = r.Status;
-        break;
-      }
-      if (r.Tag == "+") throw ENetFailure("Unexpected continuation request");
-      if (!r.Untagged()) done_[r.Tag] = r.Status;
-    }
-  }
+  if (pending_.empty()) throw ENetFailure("No fetch pending");
+  const TPending p = pending_.front();
+  pending_.pop_front();
   auto& store = fetched_[p.whole ? 1 : 0];
-  auto it = store.find(p.uid);
-  if (it == store.end()) return false;
-  data = std::move(it->second);
-  store.erase(it);
-  return status == "OK";
+  // The data may come before the command's end; a mail that is not there
+  // (expunged, or refused) is known only at the end.
+  for (;;) {
+    if (auto it = store.find(p.uid); it != store.end()) {
+      data = std::move(it->second);
+      store.erase(it);
+      Answered(p.tag);
+      return true;
+    }
+    if (done_.count(p.tag)) {
+      Answered(p.tag);
+      return false;
+    }
+    TImapResponse r = Read();
+    if (r.Tag == "+") throw ENetFailure("Unexpected continuation request");
+    if (!r.Untagged() && unanswered_.count(r.Tag)) done_[r.Tag] = r.Status;
+  }
 }
 
 std::vector<std::string> TImapSession::ListFolders() {

@@ -8,6 +8,7 @@
 // makes a blocked connect, handshake or read fail at once.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -74,7 +75,9 @@ class TImapSession {
   bool FetchUids(std::vector<uint32_t>& uids);
 
   // Pipelined fetches: queued, sent together on Flush, answered in order.
-  // The header is BODY.PEEK[HEADER], the whole mail BODY.PEEK[].
+  // The header is BODY.PEEK[HEADER], the whole mail BODY.PEEK[]; header
+  // fetches queued one after another go out as one command for a set of
+  // UIDs. Returns the bytes the request adds to the commands.
   size_t QueueFetch(uint32_t uid, bool whole);
   void Flush();
   // The answer to the oldest queued fetch: true and the literal's bytes, or
@@ -126,9 +129,15 @@ class TImapSession {
     uint32_t uid;
     bool whole;
   };
-  std::vector<TPending> pending_;     // in queue order
-  size_t pendingFirst_ = 0;
-  std::map<std::string, std::string> done_;  // tag -> status of commands ended early
+  static constexpr size_t kMaxHeaderSet = 256;  // UIDs in one header fetch
+  void CloseHeaderSet();
+  // Counts a fetch of the command `tag` as answered.
+  void Answered(const std::string& tag);
+  std::deque<TPending> pending_;  // in queue order
+  std::vector<uint32_t> headerSet_;  // header fetches not yet written, under headerTag_
+  std::string headerTag_;
+  std::map<std::string, size_t> unanswered_;  // tag -> fetches of the command not yet read
+  std::map<std::string, std::string> done_;   // tag -> status, for commands with fetches not yet read
   std::map<uint32_t, std::string> fetched_[2];  // [whole] uid -> bytes, until taken
   std::vector<std::string>* listing_ = nullptr;  // LIST names while listing
   std::vector<std::pair<uint32_t, uint32_t>>* uidListing_ = nullptr;  // (number, UID) while listing

@@ -28,6 +28,7 @@
 #include "gui/GuiTestSupport.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
+#include "mailcheck/ImapWatch.h"
 #include "support/DovecotServer.h"
 #include "support/PayNimbusMail.h"
 #include "support/RecordingPresenter.h"
@@ -42,6 +43,7 @@ class MainWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dove = new TDovecotServer(std::vector<TDovecotUser>{{"alice", "secret"}, {"bob", "pw"}});
+    dove->UseImap();
     dove->Start();
   }
   static void TearDownTestSuite() {
@@ -115,6 +117,24 @@ TEST_F(MainWindow, CheckWithPaymentsFillsTheListAndAnnouncesThem) {
   EXPECT_TRUE(w->Ui().CTrayIcon->CycleIcons());
   EXPECT_EQ(w->Worker(), nullptr);
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindow, ImapAccountInIdleIsCheckedAsSoonAsAPaymentArrives) {
+  auto acc = std::make_unique<TMailAccount>(
+      TMailAccount{"Shop", dove->Host(), std::to_string(dove->ImapPort()), "alice", "secret", true});
+  acc->Protocol = protoImap;
+  AppOption->AccountList.push_back(std::move(acc));
+  auto w = Window();
+  ASSERT_EQ(w->Watches().size(), 1u);
+  ASSERT_TRUE(WaitFor([&] { return w->Watches()[0]->State() == TImapWatch::wsIdling; }, 5000));
+  EXPECT_FALSE(w->Running());  // no schedule, no check asked for: the watch only waits
+  const auto delivered = std::chrono::steady_clock::now();
+  dove->AddMessage("alice", MakePayNimbusMail(31));
+  ASSERT_TRUE(WaitFor([&] { return w->Model().rowCount() == 1; }, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - delivered, std::chrono::milliseconds(3000));
+  EXPECT_EQ(w->Model().Row(0).id.toStdString(), PayNimbusOrderID(31));
+  ASSERT_TRUE(CheckEnds(*w));
+  EXPECT_TRUE(WaitFor([&] { return w->Ui().MSNPopForm->MessageText == "1 new payment(s) received"; }, 3000));
 }
 
 TEST_F(MainWindow, CheckThatFindsNothingIsQuiet) {

@@ -198,7 +198,7 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
   TFormMailAccount a(acc, &d);
   EXPECT_EQ(FormMailAccount, &a);
   EXPECT_EQ(a.windowTitle(), QStringLiteral("Mail Account Properties"));
-  EXPECT_EQ(a.size(), QSize(373, 390));
+  EXPECT_EQ(a.size(), QSize(373, 470));  // room for the protocol, the IMAP folder and the connection test
   EXPECT_EQ(a.EditPassword->echoMode(), QLineEdit::Password);
   a.EditPassword->setText(QStringLiteral("secret"));
   a.EditPassword->ensurePolished();
@@ -217,7 +217,8 @@ TEST_F(OptionsDialog, TextsAndTabOrderOfBothDialogs) {
                                       d.CBDesktopNotify};
   EXPECT_EQ(chain(d.CBRunWhenStart, general), general);
   const std::vector<QWidget*> account{a.btnOK, a.btnCancel, a.EditAccount, a.EditServer, a.EditName,
-                                      a.EditPassword, a.EditPort, a.CBSecurity};
+                                      a.EditPassword, a.EditPort, a.CBProtocol, a.CBSecurity,
+                                      a.CBFolder, a.btnFolders};
   EXPECT_EQ(chain(a.btnOK, account), account);
 }
 
@@ -329,6 +330,35 @@ TEST_F(OptionsDialog, SecurityChoiceMovesTheUsualPortAndIsStored) {
   EXPECT_EQ(stored->AccountList[1]->Security, secNone) << "an account not opened keeps its mode";
   EXPECT_EQ(stored->AccountList[2]->Security, secStartTls) << "new accounts start with STARTTLS";
   EXPECT_EQ(RawValue("Account\\2", "Security"), "1");
+}
+
+TEST_F(OptionsDialog, ProtocolChoiceMovesTheUsualPortAndStoresTheFolder) {
+  TFormOptions d(nullptr);
+  Select(d, 0);
+  ASSERT_TRUE(RunAccount(d.btnProperties, [](TFormMailAccount& a) {
+    EXPECT_EQ(a.CBProtocol->currentText(), QStringLiteral("POP3"));  // stored before there was a choice
+    EXPECT_FALSE(a.CBFolder->isEnabled());
+    EXPECT_EQ(a.CBFolder->currentText(), QStringLiteral("INBOX"));
+    struct Step { const char* protocol; const char* security; const char* port; };
+    for (Step s : {Step{"IMAP", "None", "143"}, Step{"IMAP", "SSL/TLS", "993"}, Step{"POP3", "SSL/TLS", "995"},
+                   Step{"IMAP", "STARTTLS", "143"}}) {
+      a.CBProtocol->setCurrentText(QString::fromLatin1(s.protocol));
+      a.CBSecurity->setCurrentText(QString::fromLatin1(s.security));
+      EXPECT_EQ(a.EditPort->text(), QString::fromLatin1(s.port)) << s.protocol << " " << s.security;
+    }
+    EXPECT_TRUE(a.CBFolder->isEnabled());
+    a.CBFolder->setEditText(QStringLiteral("Shop/Payments"));
+    a.EditPort->setText(QStringLiteral("1143"));
+    a.CBProtocol->setCurrentText(QStringLiteral("POP3"));
+    EXPECT_EQ(a.EditPort->text(), QStringLiteral("1143")) << "a port of the user's own stays";
+    a.CBProtocol->setCurrentText(QStringLiteral("IMAP"));
+  }));
+  d.btnOK->click();
+  auto stored = Stored();
+  EXPECT_EQ(stored->AccountList[0]->Protocol, protoImap);
+  EXPECT_EQ(stored->AccountList[0]->Folder, "Shop/Payments");
+  EXPECT_EQ(RawValue("Account\\0", "Protocol"), "IMAP");
+  EXPECT_EQ(stored->AccountList[1]->Protocol, protoPop3) << "an account not opened keeps its protocol";
 }
 
 TEST_F(OptionsDialog, OkStoresEverythingAndTheAutostartSetting) {

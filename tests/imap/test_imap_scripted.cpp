@@ -38,8 +38,11 @@ std::vector<std::string> Tail(const std::vector<std::string>& v, size_t n) {
 TEST(ImapScripted, ByeInTheMiddleOfAFetchEndsTheCheckAndKeepsTheMemory) {
   const std::string pay = MakePayNimbusMail(1);
   TScriptedImapServer srv;
-  srv.Login().Examine("INBOX", 7, {101, 102}).Header(1, 101, HeaderOf(pay));
-  srv.Expect("UID FETCH 102 (BODY.PEEK[HEADER])").Reply("* BYE shutting down").Close();
+  srv.Login().Examine("INBOX", 7, {101, 102});
+  srv.Expect("UID FETCH 101,102 (BODY.PEEK[HEADER])")
+      .Send("* 1 FETCH (UID 101 BODY[HEADER] " + ImapLiteral(HeaderOf(pay)) + ")\r\n")
+      .Reply("* BYE shutting down")
+      .Close();
   srv.Start();
   TCheckHarness h;
   h.uids.Obtain("Shop").SetUids({"7.100"});
@@ -56,11 +59,10 @@ TEST(ImapScripted, ExpungeDuringAFetchSkipsTheVanishedMailOnly) {
   const std::string pay = MakePayNimbusMail(2);
   TScriptedImapServer srv;
   srv.Login().Examine("INBOX", 7, {101, 102});
-  srv.Expect("UID FETCH 101 (BODY.PEEK[HEADER])")
+  srv.Expect("UID FETCH 101,102 (BODY.PEEK[HEADER])")
       .Reply("* 2 EXPUNGE")
       .Send("* 1 FETCH (UID 101 BODY[HEADER] " + ImapLiteral(HeaderOf(pay)) + ")\r\n")
-      .Done();
-  srv.Expect("UID FETCH 102 (BODY.PEEK[HEADER])").Done("OK nothing to fetch");
+      .Done("OK some messages were expunged");
   srv.Whole(1, 101, pay).Logout();
   srv.Start();
   TCheckHarness h;
@@ -87,7 +89,7 @@ TEST(ImapScripted, ChangedUidValidityStartsTheMemoryOverWithoutAnnouncingAgain) 
     // The folder was rebuilt: the same mail under a new UIDVALIDITY, and a new one.
     const std::string fresh = MakePayNimbusMail(4);
     TScriptedImapServer srv;
-    srv.Login().Examine("INBOX", 8, {1, 2}).Header(1, 1, HeaderOf(pay)).Header(2, 2, HeaderOf(fresh));
+    srv.Login().Examine("INBOX", 8, {1, 2}).Headers({{1, 1, HeaderOf(pay)}, {2, 2, HeaderOf(fresh)}});
     srv.Whole(1, 1, pay).Whole(2, 2, fresh).Logout();
     srv.Start();
     auto codes = Codes(RunTasks(h, {At(srv)}));
@@ -128,8 +130,10 @@ TEST(ImapScripted, LiteralCutShortIsAConnectionFailure) {
 TEST(ImapScripted, NoAndBadAnswersFailTheirStepAsPop3Refusals) {
   const std::string pay = MakePayNimbusMail(5);
   TScriptedImapServer srv;
-  srv.Login().Examine("INBOX", 7, {101, 102}).Header(1, 101, HeaderOf(pay));
-  srv.Expect("UID FETCH 102 (BODY.PEEK[HEADER])").Done("NO [UNAVAILABLE] try later");
+  srv.Login().Examine("INBOX", 7, {101, 102});
+  srv.Expect("UID FETCH 101,102 (BODY.PEEK[HEADER])")
+      .Send("* 1 FETCH (UID 101 BODY[HEADER] " + ImapLiteral(HeaderOf(pay)) + ")\r\n")
+      .Done("NO [UNAVAILABLE] try later");
   srv.Expect("UID FETCH 101 (BODY.PEEK[])").Done("BAD what?");
   srv.Logout();
   srv.Start();
@@ -159,10 +163,42 @@ TEST(ImapScripted, NoAndBadAnswersFailTheirStepAsPop3Refusals) {
   }
 }
 
+TEST(ImapScripted, RefusedStartTlsSendsNoCredentials) {
+  TScriptedImapServer srv;
+  srv.Reply("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready").Expect("STARTTLS").Done("BAD not now");
+  srv.Start();
+  TCheckHarness h;
+  TTaskData t = At(srv);
+  t.Security = secStartTls;
+  auto logs = RunTasks(h, {t});
+  ASSERT_GE(logs.size(), 3u);
+  EXPECT_EQ(Codes(logs)[2], "ltSingleTaskFailed TLS Error");
+  EXPECT_THAT(logs[2].LogMessage.str(), ::testing::HasSubstr("the server refused STARTTLS: not now"));
+  EXPECT_TRUE(srv.WaitDone());
+  for (const auto& c : srv.Commands()) EXPECT_EQ(c.find("LOGIN"), std::string::npos) << c;
+}
+
+TEST(ImapScripted, PasswordThatCannotBeQuotedGoesAsALiteral) {
+  const std::string pass = "p\xc3\xa4ss \"w\"";  // 8-bit: no quoted string may carry it
+  TScriptedImapServer srv;
+  srv.Reply("* OK ready");
+  srv.Expect("LOGIN \"user\" {" + std::to_string(pass.size()) + "}").Reply("+ go ahead");
+  srv.Raw().Expect(pass);
+  srv.Done("OK logged in").Expect("CAPABILITY").Reply("* CAPABILITY IMAP4rev1").Done();
+  srv.Examine("INBOX", 7, {}).Logout();
+  srv.Start();
+  TCheckHarness h;
+  TTaskData t = At(srv);
+  t.Password = pass;
+  EXPECT_THAT(Codes(RunTasks(h, {t})), Contains("ltSingleTaskFinished Checked"));
+  EXPECT_TRUE(srv.WaitDone());
+  EXPECT_THAT(srv.Errors(), IsEmpty());
+}
+
 TEST(ImapScripted, NothingThatChangesTheMailboxIsEverSent) {
   const std::string pay = MakePayNimbusMail(6);
   TScriptedImapServer srv;
-  srv.Login().Examine("INBOX", 7, {101, 102}).Header(1, 101, HeaderOf(pay)).Header(2, 102, HeaderOf(kOrdinary));
+  srv.Login().Examine("INBOX", 7, {101, 102}).Headers({{1, 101, HeaderOf(pay)}, {2, 102, HeaderOf(kOrdinary)}});
   srv.Whole(1, 101, pay).Logout();
   srv.Start();
   TCheckHarness h;

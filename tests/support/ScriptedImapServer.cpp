@@ -50,6 +50,16 @@ TScriptedImapServer& TScriptedImapServer::Header(int n, uint32_t uid, const std:
   return Done();
 }
 
+TScriptedImapServer& TScriptedImapServer::Headers(const std::vector<THeader>& headers) {
+  std::string set;
+  for (const auto& h : headers) set += (set.empty() ? "" : ",") + std::to_string(h.uid);
+  Expect("UID FETCH " + set + " (BODY.PEEK[HEADER])");
+  for (const auto& h : headers)
+    Send("* " + std::to_string(h.n) + " FETCH (UID " + std::to_string(h.uid) + " BODY[HEADER] " +
+         ImapLiteral(h.header) + ")\r\n");
+  return Done();
+}
+
 TScriptedImapServer& TScriptedImapServer::Whole(int n, uint32_t uid, const std::string& mail) {
   Expect("UID FETCH " + std::to_string(uid) + " (BODY.PEEK[])");
   Send("* " + std::to_string(n) + " FETCH (UID " + std::to_string(uid) + " BODY[] " + ImapLiteral(mail) + ")\r\n");

@@ -41,6 +41,14 @@ class TScriptedImapServer {
   TScriptedImapServer& Examine(const std::string& folder, uint32_t uidValidity, const std::vector<uint32_t>& uids);
   // The header fetch of uid (message number n) answered with header.
   TScriptedImapServer& Header(int n, uint32_t uid, const std::string& header);
+  // Header fetches sent together go out as one command for the set of UIDs:
+  // (n, uid, header) each, answered in this order.
+  struct THeader {
+    int n;
+    uint32_t uid;
+    std::string header;
+  };
+  TScriptedImapServer& Headers(const std::vector<THeader>& headers);
   // The whole-mail fetch of uid answered with mail.
   TScriptedImapServer& Whole(int n, uint32_t uid, const std::string& mail);
   // LOGOUT expected; the client does not wait for its answer, so none is sent.
