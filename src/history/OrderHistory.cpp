@@ -30,6 +30,15 @@ constexpr int kBusyTimeoutMs = 15000;
 // tables read at start, so that the start stays quick. The mail sources of a
 // larger file are checked when they are read.
 constexpr int64_t kFullCheckBytes = int64_t(32) << 20;
+// The write-ahead log is copied back into the file at the end of an
+// account's check, not in the middle of storing an order; only a log grown
+// this far (pages of 4 KB) is copied back at once.
+constexpr int kWalPagesLimit = 16384;
+
+int OnWalCommit(void*, sqlite3* db, const char*, int pages) {
+  if (pages >= kWalPagesLimit) sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return SQLITE_OK;
+}
 
 struct TSqlError : std::runtime_error {
   TSqlError(int code, const std::string& what) : std::runtime_error(what), Code(code) {}
@@ -323,6 +332,7 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why) {
     // WAL with NORMAL survives a killed process; only a power cut may lose the
     // last commits.
     Exec(FDb, "PRAGMA synchronous=NORMAL");
+    sqlite3_wal_hook(FDb, OnWalCommit, nullptr);
     if (version < kSchemaVersion) {
       TWriteTxn txn(FDb);
       // Another process may have upgraded the file meanwhile.
@@ -653,6 +663,9 @@ void TOrderHistory::MemoryUpdated(const std::string& account, const TStrings& ui
     st.Text(2, all);
     st.Step();
     txn.Commit();
+    // A reader in another process may keep part of the log; the rest goes
+    // back into the file now, between two accounts.
+    sqlite3_wal_checkpoint_v2(FDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   } catch (const TSqlError& e) {
     WriteFailed(e.what());
   }
