@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/OMAnalyze.h"
@@ -17,6 +18,7 @@
 #include "mailcheck/OrderStoreHook.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qnb {
 
@@ -103,9 +105,13 @@ class TOrderHistory final : public TOrderStoreHook {
   void WriteFailed(const std::string& what);
   void Report(const std::string& text);
 
+  // A statement prepared once per connection, for the writes of every order.
+  sqlite3_stmt* Cached(const std::string& sql);
+
   std::string FPath;
   std::string FMovedAside;
   sqlite3* FDb = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> FStatements;
   std::recursive_mutex FMutex;
   bool FWriteFailReported = false;
 };
