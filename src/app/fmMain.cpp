@@ -443,7 +443,16 @@ void TFormMain::WMOrderNew(intptr_t wParam) {
   } else if (!ShowsWholeHistory()) {
     auto orders = FOrderList.Lock();
     try {
-      if (!orders->empty()) FOrderModel->Append(*orders->back());
+      // Several orders may have joined since the last notice: every one after
+      // the last shown is appended, each once.
+      size_t first = orders->size();
+      while (first > 0 && (*orders)[first - 1].get() != FLastShown) --first;
+      if (first == 0 && FLastShown) {
+        FOrderModel->Rebuild(*orders);  // the last shown one left the list
+      } else {
+        for (size_t i = first; i < orders->size(); ++i) FOrderModel->Append(*(*orders)[i]);
+      }
+      FLastShown = orders->empty() ? nullptr : orders->back().get();
     } catch (...) {
     }
   }
@@ -459,6 +468,7 @@ void TFormMain::RefreshView() {
     } else {
       auto orders = FOrderList.Lock();
       FOrderModel->Rebuild(*orders);
+      FLastShown = orders->empty() ? nullptr : orders->back().get();
     }
   } catch (...) {
   }
