@@ -174,7 +174,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   };
 
   ApplySkin(*this);
-  resize(680, 360);
+  // Wide enough for the filter bar and the date column.
+  resize(900, 420);
   TimerAutoCheck.setInterval(6000);
   TimerAutoCheck.start();
 }
