@@ -407,6 +407,8 @@ void TFormMain::WMUpdateStatus() {
   if (!FFinished) return;
 
   ReleaseFinishedWorker();
+  // The run's orders are kept before they are announced.
+  if (History()) History()->Flush();
   FbRunning = false;
   EndCheckThread();
   FUi.CTrayIcon->SetCycleIcons(false);
@@ -442,6 +444,8 @@ void TFormMain::WMOrderNew(intptr_t wParam) {
   if (wParam == 1) {
     RefreshView();
   } else if (!ShowsWholeHistory()) {
+    // An order is shown only once it is kept.
+    if (History()) History()->Flush();
     auto orders = FOrderList.Lock();
     try {
       // Several orders may have joined since the last notice: every one after

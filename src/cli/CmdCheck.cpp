@@ -273,10 +273,13 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
       } else if (m.message == WM_ORDWATCH_PROGRESS) {
         io.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
       } else if (m.message == WM_ADD_ORDER) {
+        // An order is printed only once it is kept.
+        if (history) history->Flush();
         printer.PrintNew(orderList, io.out);
       }
     }
     worker.WaitFor();
+    if (history) history->Flush();
     // Messages posted before the last record may still wait in the queue.
     for (TPosted m; queue.Take(m, std::chrono::milliseconds(0));)
       if (m.message == WM_ADD_ORDER) printer.PrintNew(orderList, io.out);

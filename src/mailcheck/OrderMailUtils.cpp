@@ -523,7 +523,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
           TMsgType TempMsg;
           TempMsg.Assign(MailSource);
           TempMsg.SetUID(getUid(line));
-          iR = DealOrder(TempMsg, MailSource);
+          iR = DealOrder(TempMsg);
         } catch (...) {
           // A mail that cannot be read is no order; it is remembered like one
           // that no analyzer could parse.
@@ -563,7 +563,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
   cleanUp();
 }
 
-int TGetMailThd::DealOrder(TMsgType& AMsg, const TStrings& mailSource) {
+int TGetMailThd::DealOrder(TMsgType& AMsg) {
   try {
     TOrderData aOD;
     if (!FParseGear.GetOrderData(AMsg, &aOD)) return R_ERROR;
@@ -577,7 +577,7 @@ int TGetMailThd::DealOrder(TMsgType& AMsg, const TStrings& mailSource) {
     }
     // Kept before it is announced: a process killed after this line neither
     // loses the order nor announces it again.
-    if (Store) Store->OrderFound(*aData, mailSource);
+    if (Store) Store->OrderFound(*aData, AMsg.FullSource());
     FOrderList.Add(std::move(aData));
     Post(WM_ADD_ORDER, 0, 0);
     ++TotalOrder;

@@ -145,7 +145,7 @@ class TGetMailThd {
   void GetOrderMail(const std::string& sAccount, const std::string& sServer, const std::string& sPort,
                     const std::string& sUsername, const std::string& sPassword, bool bSecureLogin,
                     bool bLeaveCopyOnServer, TSecurity aSecurity);
-  int DealOrder(TMsgType& AMsg, const TStrings& mailSource);
+  int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   bool IsMailRetrieved(const std::string& mUid) const;
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam);
