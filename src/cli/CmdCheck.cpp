@@ -177,6 +177,27 @@ class TOrderPrinter {
   }
 };
 
+// The status records in queue order, one per notice. They are taken over from
+// the shared queue all at once, so that a main thread that fell behind (while
+// it waits for the history, say) catches up in linear time.
+class TLogFeed {
+ public:
+  std::unique_ptr<TLogRec> Next() {
+    if (taken_.empty()) {
+      auto logs = FLogs->Lock();
+      for (auto& r : *logs) taken_.push_back(std::move(r));
+      logs->clear();
+    }
+    if (taken_.empty()) return nullptr;
+    std::unique_ptr<TLogRec> rec = std::move(taken_.front());
+    taken_.pop_front();
+    return rec;
+  }
+
+ private:
+  std::deque<std::unique_ptr<TLogRec>> taken_;
+};
+
 }  // namespace
 
 int CmdCheck(const TArgs& argsIn, TCliIo& io) {
@@ -219,6 +240,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   TOrderList orderList;
   TMessageQueue queue;
   TOrderPrinter printer;
+  TLogFeed feed;
   TSigintGuard sigint;
 
   // The memory and the order list the last process left, and every new
@@ -255,7 +277,7 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
       if (m.message == WM_ORDWATCH_LOGNOTIFY) {
         // One record per notice: every record is queued right before its
         // notice, so the lines keep the worker's order against its orders.
-        if (auto rec = FLogs->TakeFirst()) {
+        if (auto rec = feed.Next()) {
           io.out << TJsonObject()
                         .Str("log", LogTypeName(rec->LogCode))
                         .Int("code", rec->LogCode)
