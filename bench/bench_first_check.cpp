@@ -9,11 +9,16 @@
 // first check for the CLI, whose message memory lives only as long as the
 // process).
 //
-//   bench_first_check [--messages N] [--payments PERCENT] [--runs R] [--cli PATH]
+//   bench_first_check [--messages N] [--payments PERCENT] [--runs R] [--cli PATH] [--history on|off|both]
 //   bench_first_check --write-mails DIR [--messages N] [--payments PERCENT]
 //                     writes the mails as DIR/NNNNN.eml instead, to look at
 //
-// Defaults: 10000 messages, 10 % payments, 2 runs. Exits 1 when the CLI fails
+// --history: "off" checks with --no-history; "on" with the order history,
+// starting from an empty one in each run, so that every payment is stored;
+// "both" does each run both ways, one after the other, and prints how much
+// slower the run with the history was.
+//
+// Defaults: 10000 messages, 10 % payments, 2 runs, --history off. Exits 1 when the CLI fails
 // or does not report exactly one order per payment mail.
 
 #include <fcntl.h>
@@ -210,7 +215,7 @@ std::string MessageOf(const std::string& line) {
   return line.substr(p, end == std::string::npos ? std::string::npos : end - p);
 }
 
-TRunResult RunCli(const std::vector<std::string>& argv, const std::string& configHome) {
+TRunResult RunCli(const std::vector<std::string>& argv, const std::string& configHome, const std::string& dataHome) {
   int outP[2], errP[2];
   if (pipe2(outP, O_CLOEXEC) || pipe2(errP, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t fa;
@@ -222,8 +227,11 @@ TRunResult RunCli(const std::vector<std::string>& argv, const std::string& confi
   // Settings of its own, so that no stored account of the user is touched.
   std::vector<std::string> envStore;
   for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) envStore.emplace_back(*e);
+    if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 && std::strncmp(*e, "XDG_DATA_HOME=", 14) != 0)
+      envStore.emplace_back(*e);
   envStore.push_back("XDG_CONFIG_HOME=" + configHome);
+  // The order history too: each run starts with none, so each is a first check.
+  envStore.push_back("XDG_DATA_HOME=" + dataHome);
   std::vector<char*> envp, args;
   for (auto& s : envStore) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -367,7 +375,7 @@ int Number(const char* text, const char* option) {
 
 int main(int argc, char** argv) {
   int messages = 10000, percent = 10, runs = 2;
-  std::string cli = QUENBELL_CLI_PATH, writeDir;
+  std::string cli = QUENBELL_CLI_PATH, writeDir, history = "off";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (i + 1 >= argc) {
@@ -380,10 +388,15 @@ int main(int argc, char** argv) {
     else if (a == "--runs") runs = Number(argv[++i], "--runs");
     else if (a == "--cli") cli = argv[++i];
     else if (a == "--write-mails") writeDir = argv[++i];
+    else if (a == "--history") history = argv[++i];
     else {
       std::fprintf(stderr, "bench_first_check: unknown option %s\n", a.c_str());
       return 2;
     }
+  }
+  if (history != "on" && history != "off" && history != "both") {
+    std::fprintf(stderr, "bench_first_check: --history needs on, off or both\n");
+    return 2;
   }
   if (messages < 1 || percent > 100 || runs < 1) {
     std::fprintf(stderr, "bench_first_check: need --messages >= 1, --payments 0..100, --runs >= 1\n");
@@ -428,29 +441,50 @@ int main(int argc, char** argv) {
         "bench=pop3://bench:bench@" + std::string(dove.Host()) + ":" + std::to_string(dove.Port());
     const pid_t master = DovecotMaster(dove);
     bool ok = true;
+    std::vector<bool> modes;
+    if (history != "on") modes.push_back(false);
+    if (history != "off") modes.push_back(true);
     for (int run = 1; run <= runs; ++run) {
-      const std::string load = LoadAverage();
-      const double server0 = master > 0 ? GroupCpuSeconds(master) : 0;
-      TRunResult r = RunCli({cli, "check", "--account", account}, config.Str());
-      const double server = master > 0 ? GroupCpuSeconds(master) - server0 : 0;
-      const char* what = run == 1 ? "fresh mailbox, Dovecot indexing" : "indexed mailbox, fresh CLI";
-      std::printf("run %d (%s): %.2f s, %.0f messages/s, CLI cpu %.2f s user + %.2f s sys, peak RSS %.1f MB\n",
-                  run, what, r.wall, messages / r.wall, r.user, r.sys, r.maxRssKb / 1024.0);
-      std::printf("  dovecot cpu %.2f s; load average before the run %s\n", server, load.c_str());
-      std::printf("  orders %d of %d payments, exit %d, finished: \"%s\"\n", r.orderLines, payments, r.status,
-                  r.finished.c_str());
-      std::string failures;
-      for (const auto& [name, count] : r.logs)
-        if (name != "ltConnecting" && name != "ltConnected" && name != "ltChecking" && name != "ltReceiving" &&
-            name != "ltReceived" && name != "ltProcessing" && name != "ltQuit" && name != "ltSingleTaskBegin" &&
-            name != "ltSingleTaskFinished" && name != "ltAllTaskFinished")
-          failures += " " + name + "=" + std::to_string(count);
-      if (!failures.empty()) std::printf("  other status records:%s\n", failures.c_str());
-      std::fflush(stdout);
-      if (r.status != 0 || r.orderLines != payments || r.logs["ltAllTaskFinished"] != 1) {
-        std::fprintf(stderr, "bench_first_check: run %d did not find every payment\n%s", run, r.err.c_str());
-        ok = false;
+      double wall[2] = {0, 0};
+      for (const bool withHistory : modes) {
+        const std::string load = LoadAverage();
+        const double server0 = master > 0 ? GroupCpuSeconds(master) : 0;
+        qnb::test::TTempDir data;
+        std::vector<std::string> args{cli, "check", "--account", account};
+        if (!withHistory) args.push_back("--no-history");
+        TRunResult r = RunCli(args, config.Str(), data.Str());
+        const double server = master > 0 ? GroupCpuSeconds(master) - server0 : 0;
+        wall[withHistory] = r.wall;
+        const char* what = run == 1 && withHistory == modes.front() ? "fresh mailbox, Dovecot indexing"
+                                                                    : "indexed mailbox, fresh CLI";
+        std::printf("run %d (%s, history %s): %.2f s, %.0f messages/s, CLI cpu %.2f s user + %.2f s sys, "
+                    "peak RSS %.1f MB\n",
+                    run, what, withHistory ? "on" : "off", r.wall, messages / r.wall, r.user, r.sys,
+                    r.maxRssKb / 1024.0);
+        std::printf("  dovecot cpu %.2f s; load average before the run %s\n", server, load.c_str());
+        std::printf("  orders %d of %d payments, exit %d, finished: \"%s\"\n", r.orderLines, payments, r.status,
+                    r.finished.c_str());
+        if (withHistory) {
+          std::error_code ec;
+          const auto size = std::filesystem::file_size(data.Path() / "Varnett" / "Qnb" / "history.sqlite", ec);
+          std::printf("  history file %.1f MB\n", ec ? 0.0 : static_cast<double>(size) / 1e6);
+        }
+        std::string failures;
+        for (const auto& [name, count] : r.logs)
+          if (name != "ltConnecting" && name != "ltConnected" && name != "ltChecking" && name != "ltReceiving" &&
+              name != "ltReceived" && name != "ltProcessing" && name != "ltQuit" && name != "ltSingleTaskBegin" &&
+              name != "ltSingleTaskFinished" && name != "ltAllTaskFinished")
+            failures += " " + name + "=" + std::to_string(count);
+        if (!failures.empty()) std::printf("  other status records:%s\n", failures.c_str());
+        if (!r.err.empty()) std::printf("  stderr: %s", r.err.c_str());
+        std::fflush(stdout);
+        if (r.status != 0 || r.orderLines != payments || r.logs["ltAllTaskFinished"] != 1) {
+          std::fprintf(stderr, "bench_first_check: run %d did not find every payment\n%s", run, r.err.c_str());
+          ok = false;
+        }
       }
+      if (modes.size() == 2 && wall[0] > 0)
+        std::printf("run %d: with the history %+.1f %% wall time\n", run, (wall[1] / wall[0] - 1) * 100);
     }
     return ok ? 0 : 1;
   } catch (const std::exception& e) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "app/QtText.h"
 #include "history/OrderTotals.h"
@@ -185,9 +186,17 @@ void TOrderModel::SortView() {
 }
 
 QString AmountText(TCurrency amount, const std::string& currency) {
-  QLocale locale;
-  locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  const QString number = locale.toString(static_cast<double>(amount) / 10000.0, 'f', 2);
+  // Whole cents, rounded half away from zero, without going through a double;
+  // only the decimal separator comes from the locale.
+  const bool negative = amount < 0;
+  const uint64_t mag = negative ? uint64_t(0) - uint64_t(amount) : uint64_t(amount);
+  const uint64_t cents = (mag + 50) / 100;
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%s%llu", negative && cents != 0 ? "-" : "",
+                static_cast<unsigned long long>(cents / 100));
+  char frac[4];
+  std::snprintf(frac, sizeof frac, "%02llu", static_cast<unsigned long long>(cents % 100));
+  const QString number = QLatin1String(digits) + QLocale().decimalPoint() + QLatin1String(frac);
   QString code = QString::fromLatin1(currency.c_str()).trimmed().toUpper();
   if (code.isEmpty() || code == QLatin1String("USD")) return QStringLiteral("$") + number;
   if (code == QLatin1String("EUR")) return QStringLiteral("\u20ac") + number;
@@ -202,12 +211,10 @@ QString DateText(TDateTime t) {
   DecodeDate(t, y, m, d);
   // Cut to the minute, as a clock shows it, never rounded into the next day.
   const long long mins = static_cast<long long>(std::floor((t - StartOfDay(t)) * 1440.0 + 1e-6));
-  return QStringLiteral("%1-%2-%3 %4:%5")
-      .arg(y, 4, 10, QLatin1Char('0'))
-      .arg(m, 2, 10, QLatin1Char('0'))
-      .arg(d, 2, 10, QLatin1Char('0'))
-      .arg(static_cast<int>(mins / 60 % 24), 2, 10, QLatin1Char('0'))
-      .arg(static_cast<int>(mins % 60), 2, 10, QLatin1Char('0'));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", y, m, d, static_cast<int>(mins / 60 % 24),
+                static_cast<int>(mins % 60));
+  return QString::fromLatin1(buf);
 }
 
 }  // namespace qnb

@@ -193,7 +193,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
   };
 
   ApplySkin(*this);
-  resize(680, 360);
+  // Wide enough for the filter bar and the date column.
+  resize(900, 420);
   TimerAutoCheck.setInterval(6000);
   TimerAutoCheck.start();
 }
@@ -507,6 +508,8 @@ void TFormMain::WMUpdateStatus() {
 
   FAccountStates->RunEnded();
   ReleaseFinishedWorker();
+  // The run's orders are kept before they are announced.
+  if (History()) History()->Flush();
   FbRunning = false;
   EndCheckThread();
   FUi.CTrayIcon->SetCycleIcons(false);
@@ -543,9 +546,20 @@ void TFormMain::WMOrderNew(intptr_t wParam) {
   if (wParam == 1) {
     RefreshView();
   } else if (!ShowsWholeHistory()) {
+    // An order is shown only once it is kept.
+    if (History()) History()->Flush();
     auto orders = FOrderList.Lock();
     try {
-      if (!orders->empty()) FOrderModel->Append(*orders->back());
+      // Several orders may have joined since the last notice: every one after
+      // the last shown is appended, each once.
+      size_t first = orders->size();
+      while (first > 0 && (*orders)[first - 1].get() != FLastShown) --first;
+      if (first == 0 && FLastShown) {
+        FOrderModel->Rebuild(*orders);  // the last shown one left the list
+      } else {
+        for (size_t i = first; i < orders->size(); ++i) FOrderModel->Append(*(*orders)[i]);
+      }
+      FLastShown = orders->empty() ? nullptr : orders->back().get();
     } catch (...) {
     }
   }
@@ -561,6 +575,7 @@ void TFormMain::RefreshView() {
     } else {
       auto orders = FOrderList.Lock();
       FOrderModel->Rebuild(*orders);
+      FLastShown = orders->empty() ? nullptr : orders->back().get();
     }
   } catch (...) {
   }

@@ -160,6 +160,7 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   std::unique_ptr<TParseGear> ParseGear;
   std::unique_ptr<TOrderHistory> FHistory;
   bool FDropHistoryAfterRun = false;
+  const TOrderData* FLastShown = nullptr;  // the list's last order the view shows
   std::unique_ptr<TDesktopNotifier> FNotifier;
   std::vector<std::unique_ptr<TImapWatch>> FWatches;
   std::set<int> FIdleNews;  // accounts to check once the running check ends

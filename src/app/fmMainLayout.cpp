@@ -86,6 +86,7 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   ui.edSearch->setObjectName(QStringLiteral("edSearch"));
   ui.edSearch->setPlaceholderText(QStringLiteral("Search buyer, e-mail, product, order ID"));
   ui.edSearch->setClearButtonEnabled(true);
+  ui.edSearch->setMinimumWidth(220);
   ui.cbDates = new QCheckBox(QStringLiteral("From"), filters);
   ui.cbDates->setObjectName(QStringLiteral("cbDates"));
   ui.deFrom = new QDateEdit(QDate::currentDate().addMonths(-1), filters);
@@ -104,6 +105,8 @@ void BuildMainUi(QMainWindow& window, TOrderModel& model, TMainUi& ui) {
   ui.btnAnalyseAgain = new QPushButton(QStringLiteral("Analyse again"), filters);
   ui.btnAnalyseAgain->setObjectName(QStringLiteral("btnAnalyseAgain"));
   ui.btnAnalyseAgain->setToolTip(QStringLiteral("Run the analyzers again over the stored mails of the selected payments"));
+  for (QPushButton* b : {ui.btnExport, ui.btnAnalyseAgain})
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 40);
   fh->addWidget(ui.cbView);
   fh->addWidget(ui.edSearch, 1);
   fh->addWidget(ui.cbDates);

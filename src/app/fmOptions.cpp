@@ -67,7 +67,7 @@ TFormOptions::TFormOptions(QWidget* owner)
   FormOptions = this;
   setObjectName(QStringLiteral("FormOptions"));
   setWindowTitle(QStringLiteral("Options"));
-  setFixedSize(384, 344);  // room for the payment options
+  setFixedSize(384, 330);  // room for the payment options
 
   PageControl = new QTabWidget(this);
 

@@ -189,11 +189,33 @@ class TOrderPrinter {
   }
 };
 
+// The status records in queue order, one per notice. They are taken over from
+// the shared queue all at once, so that a main thread that fell behind (while
+// it waits for the history, say) catches up in linear time.
+class TLogFeed {
+ public:
+  std::unique_ptr<TLogRec> Next() {
+    if (taken_.empty()) {
+      auto logs = FLogs->Lock();
+      for (auto& r : *logs) taken_.push_back(std::move(r));
+      logs->clear();
+    }
+    if (taken_.empty()) return nullptr;
+    std::unique_ptr<TLogRec> rec = std::move(taken_.front());
+    taken_.pop_front();
+    return rec;
+  }
+
+ private:
+  std::deque<std::unique_ptr<TLogRec>> taken_;
+};
+
 }  // namespace
 
 
 struct TCheckRunner::TPrinter {
   TOrderPrinter printer;
+  TLogFeed feed;
 };
 
 TCheckRunner::TCheckRunner(TParseGear& gear, TCliIo& io)
@@ -231,7 +253,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     if (m.message == WM_ORDWATCH_LOGNOTIFY) {
       // One record per notice: every record is queued right before its
       // notice, so the lines keep the worker's order against its orders.
-      if (auto rec = FLogs->TakeFirst()) {
+      if (auto rec = printer_->feed.Next()) {
         io_.out << TJsonObject()
                        .Str("log", LogTypeName(rec->LogCode))
                        .Int("code", rec->LogCode)
@@ -249,10 +271,13 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
       io_.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
     } else if (m.message == WM_ADD_ORDER) {
+      // An order is printed only once it is kept.
+      if (history_) history_->Flush();
       printer_->printer.PrintNew(orderList_, io_.out);
     }
   }
   worker.WaitFor();
+  if (history_) history_->Flush();
   // Messages posted before the last record may still wait in the queue.
   for (TPosted m; queue_.Take(m, std::chrono::milliseconds(0));)
     if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, io_.out);

@@ -5,10 +5,15 @@
 // source of each claimed mail. One SQLite file in WAL mode, shared by the
 // window and any number of quenbell-cli processes.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/OMAnalyze.h"
@@ -17,6 +22,7 @@
 #include "mailcheck/OrderStoreHook.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qnb {
 
@@ -89,10 +95,15 @@ class TOrderHistory final : public TOrderStoreHook {
   // mail or no analyzer claims or parses it any more.
   bool AnalyseAgain(int64_t id, TParseGear& gear, TOrderData& result, std::string& why);
 
-  // TOrderStoreHook: the worker thread.
+  // TOrderStoreHook: the worker thread. Each call hands the write to the
+  // history's own writer thread and returns at once, so that the check does
+  // not wait for the disk; whoever announces an order calls Flush first.
   void OrderFound(const TOrderData& order, const TStrings& mailSource) override;
   void OrdersLeftList(const std::vector<TOrderData>& orders) override;
   void MemoryUpdated(const std::string& account, const TStrings& uids) override;
+  // Returns once every write handed over before the call is in the file (or
+  // given up because the file cannot be written). Reads flush first.
+  void Flush();
 
  private:
   enum TOpenResult { orOk, orDamaged, orUnwritable };
@@ -103,11 +114,42 @@ class TOrderHistory final : public TOrderStoreHook {
   void WriteFailed(const std::string& what);
   void Report(const std::string& text);
 
+  // A statement prepared once per connection, for the writes of every order.
+  sqlite3_stmt* Cached(const std::string& sql);
+
+  struct TJob {
+    enum TKind { jkOrder, jkLeft, jkMemory } Kind = jkOrder;
+    TOrderData Order;
+    TStrings Lines;  // the mail, or the memory's UIDs
+    TDateTime SeenAt = 0;
+    std::vector<TOrderData> Left;
+    std::string Account;
+  };
+  void Enqueue(TJob job);
+  void StartWriter();
+  // Writes what is queued, then ends the writer thread.
+  void StopWriter();
+  void WriterLoop();
+  // Inside the writer's transaction.
+  void WriteOrder(const TOrderData& order, const TStrings& mailSource, TDateTime seenAt);
+  void WriteLeft(const std::vector<TOrderData>& orders);
+  void WriteMemory(const std::string& account, const TStrings& uids);
+  bool ReadMailSource(int64_t id, TStrings& lines);
+
   std::string FPath;
   std::string FMovedAside;
   sqlite3* FDb = nullptr;
-  std::recursive_mutex FMutex;
+  std::unordered_map<std::string, sqlite3_stmt*> FStatements;
+  std::recursive_mutex FMutex;  // the connection
+  std::atomic<bool> FOpen{false};
   bool FWriteFailReported = false;
+
+  std::mutex FQueueMutex;  // the queue and the counters
+  std::condition_variable FQueueCv, FDoneCv;
+  std::deque<TJob> FQueue;
+  uint64_t FEnqueued = 0, FDone = 0;
+  bool FStopping = false;
+  std::thread FWriter;
 };
 
 }  // namespace qnb

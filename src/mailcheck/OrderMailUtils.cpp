@@ -530,7 +530,7 @@ void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std
     TMsgType TempMsg;
     TempMsg.Assign(mail);
     TempMsg.SetUID(uid);
-    iR = DealOrder(TempMsg, mail);
+    iR = DealOrder(TempMsg);
   } catch (...) {
     // A mail that cannot be read is no order; it is remembered like one
     // that no analyzer could parse.
@@ -619,7 +619,7 @@ void TGetMailThd::GetOrderMail(const TTaskData& t) {
   FinishStep(c);
 }
 
-int TGetMailThd::DealOrder(TMsgType& AMsg, const TStrings& mailSource) {
+int TGetMailThd::DealOrder(TMsgType& AMsg) {
   try {
     TOrderData aOD;
     if (!FParseGear.GetOrderData(AMsg, &aOD)) return R_ERROR;
@@ -633,7 +633,7 @@ int TGetMailThd::DealOrder(TMsgType& AMsg, const TStrings& mailSource) {
     }
     // Kept before it is announced: a process killed after this line neither
     // loses the order nor announces it again.
-    if (Store) Store->OrderFound(*aData, mailSource);
+    if (Store) Store->OrderFound(*aData, AMsg.FullSource());
     FOrderList.Add(std::move(aData));
     Post(WM_ADD_ORDER, 0, 0);
     ++TotalOrder;

@@ -176,7 +176,7 @@ class TGetMailThd {
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
   void FinishStep(TAccountCheck& c);
-  int DealOrder(TMsgType& AMsg, const TStrings& mailSource);
+  int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   // True when the memory of the current account holds UIDs of another epoch
   // than the source's (a changed UIDVALIDITY).

@@ -117,6 +117,16 @@ TEST_F(HistoryWindow, AfterARestartOnlyNewPaymentsAreAnnounced) {
     auto w = Window();
     ASSERT_TRUE(Check(*w));
     EXPECT_EQ(w->Ui().sbPanel1->text(), "2 new payment(s) received");
+    // The claimed mail is kept as the server sent it.
+    const auto stored = w->History()->Query({});
+    ASSERT_EQ(stored.size(), 2u);
+    TStrings source;
+    ASSERT_TRUE(w->History()->MailSource(stored[0].Id, source));
+    std::string joined;
+    for (const auto& l : source) joined += l + "\r\n";
+    std::string mail = MakePayNimbusMail(1);
+    if (mail.size() < 2 || mail.compare(mail.size() - 2, 2, "\r\n") != 0) mail += "\r\n";
+    EXPECT_EQ(joined, mail);
   }
   Restart();
   dove->AddMessage("alice", MakePayNimbusMail(3));

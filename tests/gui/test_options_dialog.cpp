@@ -116,7 +116,7 @@ TEST_F(OptionsDialog, OpensWithWhatTheStoreHolds) {
   TFormOptions d(nullptr);
   EXPECT_EQ(FormOptions, &d);
   EXPECT_EQ(d.windowTitle(), QStringLiteral("Options"));
-  EXPECT_EQ(d.size(), QSize(384, 344));
+  EXPECT_EQ(d.size(), QSize(384, 330));
   EXPECT_TRUE(d.CBRememberPayments->isChecked()) << "on unless stored off";
   EXPECT_FALSE(d.CBDesktopNotify->isChecked());
   EXPECT_EQ(d.PageControl->currentIndex(), 0);

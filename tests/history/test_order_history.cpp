@@ -126,6 +126,7 @@ TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
   ASSERT_TRUE(b->Open());
   a->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
   a->OrdersLeftList({MakeOrder("Shop", "u1", "A-1", 46000)});
+  a->Flush();
   b->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
   const auto all = a->Query({});
   ASSERT_EQ(all.size(), 1u);
@@ -254,6 +255,7 @@ TEST_F(History, AFullDiskGivesOneMessageAndTheRestGoesOnWithoutTheFile) {
   auto h = OpenHistory();
   ASSERT_TRUE(h->Open());
   h->OrderFound(MakeOrder("Shop", "u0", "A-0", 46000), {"x"});
+  h->Flush();
   // A file size limit makes every write past it fail, as a full disk does.
   struct sigaction ignore {}, old {};
   ignore.sa_handler = SIG_IGN;
@@ -267,6 +269,7 @@ TEST_F(History, AFullDiskGivesOneMessageAndTheRestGoesOnWithoutTheFile) {
   for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + (i * 31) % 26);
   for (int i = 1; i <= 5; ++i) h->OrderFound(MakeOrder("Shop", "u" + std::to_string(i), "A-" + std::to_string(i), 46000), {big});
   h->MemoryUpdated("Shop", {"u1"});
+  h->Flush();
   setrlimit(RLIMIT_FSIZE, &before);
   sigaction(SIGXFSZ, &old, nullptr);
   ASSERT_EQ(problems.size(), 1u);
@@ -291,6 +294,7 @@ TEST_F(History, TwoProcessesWritingAndReadingAtOnceNeverFail) {
       h.OrderFound(MakeOrder("Child", "c" + std::to_string(i), "C-" + std::to_string(i), 46000), {"c"});
       h.MemoryUpdated("Child", {"c" + std::to_string(i)});
     }
+    h.Flush();
     _exit(failed ? 1 : 0);
   }
   auto h = OpenHistory();
