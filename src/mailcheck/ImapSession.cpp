@@ -349,7 +349,9 @@ void TImapSession::Disconnect() {
   std::exception_ptr failure;
   if (Connected()) {
     try {
-      stream_.Write(NextTag() + " LOGOUT\r\n");
+      // A tag of its own: the counter belongs to the thread that runs the
+      // session, and a stop request comes from another one.
+      stream_.Write("QZ LOGOUT\r\n");
     } catch (...) {
       failure = std::current_exception();
     }

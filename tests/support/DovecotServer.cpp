@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -273,16 +274,23 @@ void TDovecotServer::Spawn() {
 
 bool TDovecotServer::WaitReady(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (Exited()) return false;
+  auto accepts = [](int port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port_));
+    a.sin_port = htons(static_cast<uint16_t>(port));
     bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(s);
-    if (up) return true;
+    return up;
+  };
+  // Every listener, as the master opens them one after another.
+  std::vector<int> ports = {port_};
+  for (int p : {imapPort_, imapTlsPort_})
+    if (p) ports.push_back(p);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Exited()) return false;
+    if (std::all_of(ports.begin(), ports.end(), accepts)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

@@ -67,8 +67,10 @@ TScriptedImapServer& TScriptedImapServer::Whole(int n, uint32_t uid, const std::
 }
 
 TScriptedImapServer& TScriptedImapServer::Logout() {
-  // The client closes right after LOGOUT without waiting for the answer.
-  return Expect("LOGOUT");
+  // The client closes right after LOGOUT without waiting for the answer; its
+  // tag is a fixed one, as a stop request may send it from another thread.
+  srv_.Expect("QZ LOGOUT");
+  return *this;
 }
 
 }  // namespace qnb::test
