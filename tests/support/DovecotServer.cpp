@@ -290,7 +290,10 @@ bool TDovecotServer::WaitReady(int timeoutMs) {
     if (p) ports.push_back(p);
   while (std::chrono::steady_clock::now() < deadline) {
     if (Exited()) return false;
-    if (std::all_of(ports.begin(), ports.end(), accepts)) return true;
+    // Another test's server may hold a port we probed as free: only once our
+    // master says it started have its own listeners been bound.
+    if (Log().find("starting up") != std::string::npos && std::all_of(ports.begin(), ports.end(), accepts))
+      return !Exited();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
