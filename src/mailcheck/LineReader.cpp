@@ -9,6 +9,7 @@ constexpr size_t kChunk = 64 * 1024;
 }
 
 void TLineReader::Fill() {
+  if (deadline_ != TClock::time_point::max() && TClock::now() >= deadline_) throw EAnswerBound(kAnswerTimeout);
   // Drop what has been consumed before the buffer grows.
   if (pos_ > 0) {
     buf_.erase(0, pos_);

@@ -3,11 +3,18 @@
 // session. It buffers whatever the stream delivers, so several answers sent
 // back to back (pipelined commands) are read one after another unchanged.
 
+#include <chrono>
 #include <string>
 
 #include "mailcheck/Socket.h"
 
 namespace qnb {
+
+// An answer past one of its bounds (time, size, endless); the account check
+// reports these apart from a broken connection.
+struct EAnswerBound : ENetFailure {
+  using ENetFailure::ENetFailure;
+};
 
 class TLineReader {
  public:
@@ -28,6 +35,13 @@ class TLineReader {
   size_t MaxLineLength() const { return maxLineLength_; }
   void SetMaxLineLength(size_t n) { maxLineLength_ = n; }
 
+  // From now on a ReadLine that has to wait for more data after `deadline`
+  // fails (EAnswerBound(kAnswerTimeout)): the read time-out alone never ends
+  // a server that keeps sending a little. No deadline until one is set.
+  using TClock = std::chrono::steady_clock;
+  void SetDeadline(TClock::time_point deadline) { deadline_ = deadline; }
+  void ClearDeadline() { deadline_ = TClock::time_point::max(); }
+
  private:
   void Fill();
 
@@ -35,9 +49,12 @@ class TLineReader {
   size_t maxLineLength_;
   std::string buf_;
   size_t pos_ = 0;  // start of the unread bytes in buf_
+  TClock::time_point deadline_ = TClock::time_point::max();
 };
 
 // Text of the failure for a line over the limit.
 inline constexpr const char* kLineTooLong = "Maximum line length exceeded";
+// Text of the failure for an answer that takes longer than allowed.
+inline constexpr const char* kAnswerTimeout = "The server's answer took too long";
 
 }  // namespace qnb

@@ -42,6 +42,7 @@ class TRequestPipe {
  public:
   struct TAnswer {
     bool ok = false;
+    bool tooLarge = false;  // past the session's bound for its kind; no lines
     TStrings lines;
   };
 
@@ -93,26 +94,44 @@ class TRequestPipe {
   // The answer to the request (whole, n) sent earlier. A failure to read it,
   // or one before it, is passed on; the pipe is of no use afterwards.
   TAnswer Take(bool whole, int n) {
-    session_.Flush();
     for (auto it = held_.begin(); it != held_.end(); ++it) {
       if (it->whole != whole || it->n != n) continue;
+      const bool dropped = it->dropped;
       TAnswer a = std::move(it->answer);
       bytes_ -= it->bytes;
+      heldBytes_ -= it->bytes;
       held_.erase(it);
-      return a;
+      if (!dropped) return a;
+      // Read ahead when the held answers filled their memory: ask again.
+      Send(whole, n);
+      break;
     }
+    session_.Flush();
     for (;;) {
       if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
       const TRequest r = inFlight_.front();
-      THeld h{r.whole, r.n, 0, false, {}};
-      h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines)
-                            : session_.ReadHeaderAnswer(h.answer.lines);
+      const bool wanted = r.whole == whole && r.n == n;
+      // Answers read ahead share one bounded memory; the wanted one has
+      // only the session's bound.
+      const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
+      THeld h{r.whole, r.n, 0, false, false, {}};
+      try {
+        h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines, room)
+                              : session_.ReadHeaderAnswer(h.answer.lines, room);
+      } catch (const EAnswerTooLarge& e) {
+        // Read to its end: the pipe is still in step.
+        const size_t bound = r.whole ? session_.MaxMailBytes : session_.MaxHeaderBytes;
+        h.answer = {};
+        if (e.Size() > bound) h.answer.tooLarge = true;
+        else h.dropped = true;
+      }
       inFlight_.pop_front();
       bytes_ -= r.commandBytes;
       commandBytes_ -= r.commandBytes;
-      if (r.whole == whole && r.n == n) return std::move(h.answer);
+      if (wanted) return std::move(h.answer);
       for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
       bytes_ += h.bytes;
+      heldBytes_ += h.bytes;
       held_.push_back(std::move(h));
     }
   }
@@ -121,6 +140,10 @@ class TRequestPipe {
   // Commands in flight stay far below what the socket buffers hold, so that
   // writing them never waits for a server that waits for us to read.
   static constexpr size_t kMaxCommandBytes = 32 * 1024;
+  // Answers read ahead and held, at most; one past it is read, dropped and
+  // asked for again in its turn, so the memory stays bounded whatever the
+  // server sends.
+  static constexpr size_t kMaxHeldBytes = size_t(16) << 20;
 
   struct TRequest {
     bool whole;
@@ -131,7 +154,8 @@ class TRequestPipe {
     bool whole;
     int n;
     size_t bytes;
-    bool seen;  // passed to ForEachNewHeader
+    bool seen;     // passed to ForEachNewHeader
+    bool dropped;  // read but not kept
     TAnswer answer;
   };
 
@@ -139,6 +163,7 @@ class TRequestPipe {
   size_t window_;
   size_t maxBytes_;
   size_t bytes_ = 0;         // commands in flight and answers held
+  size_t heldBytes_ = 0;     // answers held
   size_t commandBytes_ = 0;  // commands in flight
   std::deque<TRequest> inFlight_;
   std::deque<THeld> held_;
@@ -301,9 +326,11 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
   int OrderCount = 0;
   TStrings UIDsOnServer, UID4Saving;
   bool bNeedUpdateUID = false;
+  bool accountFailed = false;  // by a failure the loop reported itself
 
   TPop3Session& pop3 = FPOP3.Create();
   pop3.ReadTimeout = ReadTimeoutMs;
+  pop3.AnswerTimeout = AnswerTimeoutMs;
   pop3.Security = aSecurity;
   pop3.CAFile = CAFile;
   pop3.AskCapabilities = PipelineWindow > 0;
@@ -326,8 +353,16 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
       StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
       return;
     }
+    bool stoppedInConnect = false;
     try {
-      pop3.Connect(ConnectTimeoutMs);
+      try {
+        pop3.Connect(ConnectTimeoutMs);
+      } catch (...) {
+        // A Stop during the connect closes the socket under it: the stop has
+        // been reported, and the failure it caused is none of the server's.
+        if (!FTerminated) throw;
+        stoppedInConnect = true;
+      }
     } catch (const ETlsError& e) {
       // Nothing of the log-in has been sent.
       StatusChangeNotify(ltSingleTaskFailed, "TLS Error",
@@ -347,6 +382,10 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
       return;
     } catch (const std::exception&) {
       StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
+      DisconnectQuietly();
+      return;
+    }
+    if (stoppedInConnect) {
       DisconnectQuietly();
       return;
     }
@@ -371,7 +410,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
 
     bool listed;
     try {
-      listed = pop3.UIDL(UIDsOnServer);
+      listed = pop3.UIDL(UIDsOnServer, static_cast<size_t>(MsgCount));
     } catch (const std::exception&) {
       StatusChangeNotify(ltSingleTaskFailed, "UIDL Error", "UIDL failed");
       DisconnectQuietly();
@@ -420,6 +459,21 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         if (sent) pipe.Flush();
       };
 
+      // A message past a size bound fails alone and is remembered (it will
+      // not get smaller); an answer that does not end in time fails the
+      // account, and the message is offered again next time.
+      auto tooLarge = [&](int k, const char* what, size_t bound) {
+        StatusChangeNotify(ltSizeError, "Message Too Large",
+                           Fmt("The %s of message %d on \"%s\" is larger than %zu MiB; it is skipped", what, k,
+                               sServer.c_str(), bound >> 20));
+      };
+      auto answerFailed = [&](int k, const EAnswerBound& e) {
+        accountFailed = true;
+        StatusChangeNotify(ltSingleTaskFailed, "Receiving Failed",
+                           Fmt("Retrieving %d message failed on \"%s\": %s", k, sServer.c_str(), e.what()));
+        DisconnectQuietly();
+      };
+
       for (int n = 1; n <= MsgCount; ++n) {
         const std::string& line = UIDsOnServer[static_cast<size_t>(n - 1)];
         const std::string checking = Fmt("Checking %d message on \"%s\"", n, sServer.c_str());
@@ -454,11 +508,19 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         try {
           refill();
           TRequestPipe::TAnswer header = pipe.Take(false, n);
+          if (header.tooLarge) {
+            tooLarge(n, "header", pop3.MaxHeaderBytes);
+            UID4Saving.push_back(getUid(line));
+            continue;
+          }
           gotHeader = header.ok;
           if (gotHeader) {
             for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
             AMsg.ParseHeaders();
           }
+        } catch (const EAnswerBound& e) {
+          answerFailed(n, e);
+          return;
         } catch (const std::exception&) {
           DisconnectQuietly();
           return;
@@ -481,6 +543,9 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
           // A guess that the analyzers do not confirm: its answer is not used.
           try {
             if (pipe.Pending(true, n)) pipe.Take(true, n);
+          } catch (const EAnswerBound& e) {
+            answerFailed(n, e);
+            return;
           } catch (const std::exception&) {
             DisconnectQuietly();
             return;
@@ -497,8 +562,16 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
           if (!pipe.Pending(true, n)) pipe.Send(true, n);
           refill();
           TRequestPipe::TAnswer whole = pipe.Take(true, n);
+          if (whole.tooLarge) {
+            tooLarge(n, "mail", pop3.MaxMailBytes);
+            UID4Saving.push_back(getUid(line));
+            continue;
+          }
           gotMail = whole.ok;
           MailSource = std::move(whole.lines);
+        } catch (const EAnswerBound& e) {
+          answerFailed(n, e);
+          return;
         } catch (const std::exception&) {
           DisconnectQuietly();
           return;
@@ -536,8 +609,9 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
                          Fmt("%d new payments received on \"%s\"", OrderCount, sServer.c_str()));
       throw;
     }
-    StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
-                       Fmt("%d new payments received on \"%s\"", OrderCount, sServer.c_str()));
+    if (!accountFailed)
+      StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
+                         Fmt("%d new payments received on \"%s\"", OrderCount, sServer.c_str()));
   };
 
   auto cleanUp = [&] {

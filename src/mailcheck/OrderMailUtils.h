@@ -119,6 +119,7 @@ class TGetMailThd {
   // Time-outs of the POP3 session, shortened by tests.
   int ConnectTimeoutMs = TPop3Session::kConnectTimeoutMs;
   int ReadTimeoutMs = TPop3Session::kReadTimeoutMs;
+  int AnswerTimeoutMs = TPop3Session::kAnswerTimeoutMs;
   // A PEM file of CAs trusted besides the system's for TLS accounts (set by
   // the CLI for private servers and tests); empty in the GUI. Set before Start.
   std::string CAFile;

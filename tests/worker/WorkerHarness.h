@@ -70,6 +70,7 @@ class TCheckHarness {
     TGetMailThd worker(target.get(), tasks, orders, gear, &logs, &uids);
     worker.ReadTimeoutMs = readTimeoutMs;
     worker.ConnectTimeoutMs = 3000;
+    worker.AnswerTimeoutMs = answerTimeoutMs;
     worker.Start();
     worker.WaitFor();
     return Drain();
@@ -86,6 +87,7 @@ class TCheckHarness {
     return ids;
   }
 
+  int answerTimeoutMs = TPop3Session::kAnswerTimeoutMs;
   TParseGear gear;
   TTaskList tasks;
   TOrderList orders;
