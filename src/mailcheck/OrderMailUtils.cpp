@@ -467,6 +467,13 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
                            Fmt("The %s of message %d on \"%s\" is larger than %zu MiB; it is skipped", what, k,
                                sServer.c_str(), bound >> 20));
       };
+      // A plug-in that crashed or hung in the analyzer helper: the mail is
+      // not remembered, so that the next check offers it again.
+      auto pluginFailure = [&](int k) {
+        StatusChangeNotify(ltAdvanceError, "Analyzer Failed",
+                           Fmt("An analyzer plug-in failed on message %d on \"%s\" (%s); it is checked again next time",
+                               k, sServer.c_str(), FParseGear.LastFailureText().c_str()));
+      };
       auto answerFailed = [&](int k, const EAnswerBound& e) {
         accountFailed = true;
         StatusChangeNotify(ltSingleTaskFailed, "Receiving Failed",
@@ -490,18 +497,29 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         // analyzers will want are already on their way when their turn comes.
         // Only a guess: each message is judged again in its turn, so the host
         // keeps the claim of its last IsOrderMail for GetOrderData as always.
-        pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
-          if (!pipe.HasRoomForGuess()) return;
-          bool guess = false;
-          try {
-            TMailMessage ahead;
-            for (const auto& l : lines) ahead.AddRawHeaderLine(l);
-            ahead.ParseHeaders();
-            guess = FParseGear.IsOrderMail(ahead.Headers());
-          } catch (...) {
+        // All the new ones are judged in one call (one round trip to the
+        // analyzer helper), and the answers kept for each message's turn.
+        {
+          std::vector<int> ks;
+          std::vector<TMailMessage> ahead;
+          pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
+            ks.push_back(k);
+            ahead.emplace_back();
+            for (const auto& l : lines) ahead.back().AddRawHeaderLine(l);
+            ahead.back().ParseHeaders();
+          });
+          if (!ks.empty()) {
+            std::vector<const TStrings*> headers;
+            for (const auto& m : ahead) headers.push_back(&m.Headers());
+            std::vector<bool> guesses;
+            try {
+              guesses = FParseGear.ClaimMany(headers);
+            } catch (...) {
+            }
+            for (size_t i = 0; i < guesses.size() && pipe.HasRoomForGuess(); ++i)
+              if (guesses[i]) pipe.Send(true, ks[i]);
           }
-          if (guess) pipe.Send(true, k);
-        });
+        }
 
         TMailMessage AMsg;
         bool gotHeader;
@@ -539,6 +557,8 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         } catch (...) {
           // The host's own failure: nobody claims the mail.
         }
+        const bool pluginFailed = !claimed && FParseGear.LastCallFailed();
+        if (pluginFailed) pluginFailure(n);
         if (!claimed) {
           // A guess that the analyzers do not confirm: its answer is not used.
           try {
@@ -550,6 +570,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
             DisconnectQuietly();
             return;
           }
+          if (pluginFailed) continue;  // offered again at the next check
           StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
           UID4Saving.push_back(getUid(line));
           continue;
@@ -597,6 +618,10 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
           // that no analyzer could parse.
         }
         if (iR == R_NEW_ORDER) ++OrderCount;
+        if (iR == R_PLUGIN_FAILED) {
+          pluginFailure(n);
+          continue;  // offered again at the next check
+        }
         UID4Saving.push_back(getUid(line));
       }
       bNeedUpdateUID = true;
@@ -634,7 +659,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
 int TGetMailThd::DealOrder(TMsgType& AMsg) {
   try {
     TOrderData aOD;
-    if (!FParseGear.GetOrderData(AMsg, &aOD)) return R_ERROR;
+    if (!FParseGear.GetOrderData(AMsg, &aOD)) return FParseGear.LastCallFailed() ? R_PLUGIN_FAILED : R_ERROR;
     aOD.UID = AMsg.UID();
     if (Trim(aOD.RegName.str()).empty()) aOD.RegName = aOD.Name.str();
     if (IsDuplicatedOrder(aOD)) return R_ERROR;

@@ -93,6 +93,7 @@ extern TLogList* FLogs;
 // Results of DealOrder.
 inline constexpr int R_ERROR = -1;
 inline constexpr int R_NEW_ORDER = 1;
+inline constexpr int R_PLUGIN_FAILED = 2;  // the analyzer helper crashed or hung
 
 class TGetMailThd {
  public:

@@ -61,6 +61,8 @@ inline TTaskData Task(int id, const TTaskSpec& s) {
 class TCheckHarness {
  public:
   explicit TCheckHarness(const std::string& pluginDir = QUENBELL_PLUGIN_DIR) : gear(pluginDir) {}
+  // With the plug-ins in this helper executable.
+  TCheckHarness(const std::string& pluginDir, const std::string& helperPath) : gear(pluginDir, helperPath) {}
 
   // One whole run over the tasks; returns its status records in queue order.
   std::vector<TLogRec> Run(const std::vector<TTaskSpec>& specs, int readTimeoutMs = 5000) {

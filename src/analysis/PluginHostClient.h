@@ -1,0 +1,63 @@
+#pragma once
+// The analyzer host's side of the helper process that runs the plug-ins:
+// starts quenbell-analyzer-host, talks to it over a socket pair and, when a
+// call fails (the helper crashed, aborted, or did not answer in time), ends
+// it; the next call starts a fresh one and loads the same plug-ins again.
+
+#include <sys/types.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "analysis/PluginProtocol.h"
+
+namespace qnb {
+
+// A call to the helper failed; the helper is gone.
+struct EPluginHost : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class TPluginHostClient {
+ public:
+  static constexpr int kCallTimeoutMs = 10000;
+
+  explicit TPluginHostClient(std::string helperPath, int callTimeoutMs = kCallTimeoutMs);
+  ~TPluginHostClient();
+  TPluginHostClient(const TPluginHostClient&) = delete;
+  TPluginHostClient& operator=(const TPluginHostClient&) = delete;
+
+  // Starts the helper afresh with these libraries; the accepted ones, in
+  // order. Every later call loads the same ones into a restarted helper.
+  std::vector<hostproto::TLoadedItem> Load(const std::vector<std::string>& paths);
+  // Per header text: the index of the claiming plug-in, or -1.
+  std::vector<int32_t> Claim(const std::vector<std::string>& headers);
+  hostproto::TParsed Parse(const hostproto::TParse& request);
+
+  // The helper's process, -1 when none runs (for tests).
+  pid_t Pid() const { return pid_; }
+  int CallTimeoutMs() const { return timeoutMs_; }
+
+ private:
+  void Start();
+  void EnsureRunning();
+  // Sends the frame and returns the payload of an answer of the expected
+  // kind; any failure ends the helper and is EPluginHost.
+  std::string Call(const std::string& frame, hostproto::TKind expected);
+  // Ends the helper (killed if it still runs) and says how it ended.
+  std::string End(bool kill);
+
+  std::string helperPath_;
+  int timeoutMs_;
+  std::vector<std::string> paths_;
+  std::vector<hostproto::TLoadedItem> loaded_;
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+// quenbell-analyzer-host beside the running executable, or "" when there is
+// none or QUENBELL_PLUGINS_IN_PROCESS asks for plug-ins in the process.
+std::string DefaultPluginHelper();
+
+}  // namespace qnb
