@@ -9,7 +9,13 @@
 // first check for the CLI, whose message memory lives only as long as the
 // process).
 //
+// With --minimal-client each run also times bench/minimal_pop3_client.py (log
+// in, STAT, "TOP n 0" for every message, 256 in flight) on the same mailbox
+// right after the CLI, and prints the ratio of the two wall times and the
+// CLI's CPU per 10,000 headers.
+//
 //   bench_first_check [--messages N] [--payments PERCENT] [--runs R] [--cli PATH]
+//                     [--minimal-client PATH]
 //   bench_first_check --write-mails DIR [--messages N] [--payments PERCENT]
 //                     writes the mails as DIR/NNNNN.eml instead, to look at
 //
@@ -367,7 +373,7 @@ int Number(const char* text, const char* option) {
 
 int main(int argc, char** argv) {
   int messages = 10000, percent = 10, runs = 2;
-  std::string cli = QUENBELL_CLI_PATH, writeDir;
+  std::string cli = QUENBELL_CLI_PATH, writeDir, minimal;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (i + 1 >= argc) {
@@ -380,6 +386,7 @@ int main(int argc, char** argv) {
     else if (a == "--runs") runs = Number(argv[++i], "--runs");
     else if (a == "--cli") cli = argv[++i];
     else if (a == "--write-mails") writeDir = argv[++i];
+    else if (a == "--minimal-client") minimal = argv[++i];
     else {
       std::fprintf(stderr, "bench_first_check: unknown option %s\n", a.c_str());
       return 2;
@@ -446,6 +453,21 @@ int main(int argc, char** argv) {
             name != "ltSingleTaskFinished" && name != "ltAllTaskFinished")
           failures += " " + name + "=" + std::to_string(count);
       if (!failures.empty()) std::printf("  other status records:%s\n", failures.c_str());
+      std::printf("  CLI cpu per 10,000 headers: %.3f s\n", (r.user + r.sys) * 10000.0 / messages);
+      if (!minimal.empty()) {
+        TRunResult m = RunCli({"/usr/bin/python3", minimal, std::string(dove.Host()), std::to_string(dove.Port()), "bench",
+                               "bench", "256"},
+                              config.Str());
+        std::printf("  minimal pipelined client (window 256, TOP n 0): %.2f s, cpu %.2f s user + %.2f s sys, "
+                    "exit %d\n",
+                    m.wall, m.user, m.sys, m.status);
+        std::printf("  ratio quenbell-cli / minimal client: %.2f (wall), %.2f (cpu)\n", r.wall / m.wall,
+                    (r.user + r.sys) / std::max(1e-6, m.user + m.sys));
+        if (m.status != 0) {
+          std::fprintf(stderr, "bench_first_check: the minimal client failed\n%s", m.err.c_str());
+          ok = false;
+        }
+      }
       std::fflush(stdout);
       if (r.status != 0 || r.orderLines != payments || r.logs["ltAllTaskFinished"] != 1) {
         std::fprintf(stderr, "bench_first_check: run %d did not find every payment\n%s", run, r.err.c_str());

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <ostream>
+#include <thread>
 #include <unordered_map>
 
 #include "cli/Cli.h"
@@ -31,11 +32,14 @@ struct TPosted {
 class TMessageQueue final : public TMessageTarget {
  public:
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam) override {
+    bool wasEmpty;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      wasEmpty = queue_.empty();
       queue_.push_back({message, wParam, lParam});
     }
-    cv_.notify_one();
+    // The main thread waits only on an empty queue.
+    if (wasEmpty) cv_.notify_one();
   }
   // Waits up to timeout for a message.
   bool Take(TPosted& m, std::chrono::milliseconds timeout) {
@@ -44,6 +48,10 @@ class TMessageQueue final : public TMessageTarget {
     m = queue_.front();
     queue_.pop_front();
     return true;
+  }
+  bool Empty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.empty();
   }
 
  private:
@@ -156,7 +164,6 @@ class TOrderPrinter {
       printed_[&o] = o.OrderID.str();
       out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
     }
-    out.flush();
   }
 
  private:
@@ -243,17 +250,24 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
                  << "\n";
           if (rec->LogCode == ltAllTaskFinished) finished = true;
         }
-        io.out.flush();
       } else if (m.message == WM_ORDWATCH_PROGRESS) {
         io.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
       } else if (m.message == WM_ADD_ORDER) {
         printer.PrintNew(orderList, io.out);
+      }
+      // Out as soon as the worker has nothing more queued: one write per
+      // burst of records, not one per line. The short pause lets the next
+      // burst gather instead of waking this thread for every record.
+      if (queue.Empty()) {
+        io.out.flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     }
     worker.WaitFor();
     // Messages posted before the last record may still wait in the queue.
     for (TPosted m; queue.Take(m, std::chrono::milliseconds(0));)
       if (m.message == WM_ADD_ORDER) printer.PrintNew(orderList, io.out);
+    io.out.flush();
     std::string all = "[";
     {
       auto list = orderList.Lock();

@@ -1,6 +1,7 @@
 #include "mailcheck/LineReader.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace qnb {
 
@@ -26,6 +27,15 @@ void TLineReader::Fill() {
   }
   buf_.resize(old + n);
   if (n == 0) throw ENetFailure(kClosedByPeer);
+}
+
+bool TLineReader::BufferedHasDotLine() const {
+  std::string_view rest(buf_.data() + pos_, buf_.size() - pos_);
+  for (size_t at = 0; (at = rest.find("\n.", at)) != std::string_view::npos; ++at) {
+    const std::string_view tail = rest.substr(at + 2);
+    if (tail.starts_with("\n") || tail.starts_with("\r\n")) return true;
+  }
+  return false;
 }
 
 std::string TLineReader::ReadLine() {

@@ -31,6 +31,9 @@ class TLineReader {
 
   // Bytes received but not yet returned as lines.
   size_t Buffered() const { return buf_.size() - pos_; }
+  // True when the bytes received hold a line that is just "." (the end of a
+  // multi-line answer): reading up to it will not wait for the network.
+  bool BufferedHasDotLine() const;
 
   size_t MaxLineLength() const { return maxLineLength_; }
   void SetMaxLineLength(size_t n) { maxLineLength_ = n; }

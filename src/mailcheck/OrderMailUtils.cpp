@@ -16,10 +16,17 @@ TLogList* FLogs = nullptr;
 
 namespace {
 
+// Headers judged together in one call to the analyzers.
+constexpr size_t kClaimBatch = 64;
+
 template <class... A>
 std::string Fmt(const char* fmt, A... args) {
-  int n = std::snprintf(nullptr, 0, fmt, args...);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  // Status texts are short: one pass into a buffer on the stack.
+  char buf[256];
+  int n = std::snprintf(buf, sizeof buf, fmt, args...);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+  std::string s(static_cast<size_t>(n), '\0');
   std::snprintf(s.data(), s.size() + 1, fmt, args...);
   return s;
 }
@@ -72,11 +79,11 @@ class TRequestPipe {
   }
 
   // Calls f(n, lines) once for each header answer read ahead and held (header
-  // refused: not at all), except that of message `except`.
+  // refused: not at all).
   template <class F>
-  void ForEachNewHeader(int except, F&& f) {
+  void ForEachNewHeader(F&& f) {
     for (auto& h : held_) {
-      if (h.whole || h.seen || h.n == except) continue;
+      if (h.whole || h.seen) continue;
       h.seen = true;
       if (h.answer.ok) f(h.n, h.answer.lines);
     }
@@ -109,34 +116,54 @@ class TRequestPipe {
     session_.Flush();
     for (;;) {
       if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
-      const TRequest r = inFlight_.front();
-      const bool wanted = r.whole == whole && r.n == n;
-      // Answers read ahead share one bounded memory; the wanted one has
-      // only the session's bound.
-      const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
-      THeld h{r.whole, r.n, 0, false, false, {}};
-      try {
-        h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines, room)
-                              : session_.ReadHeaderAnswer(h.answer.lines, room);
-      } catch (const EAnswerTooLarge& e) {
-        // Read to its end: the pipe is still in step.
-        const size_t bound = r.whole ? session_.MaxMailBytes : session_.MaxHeaderBytes;
-        h.answer = {};
-        if (e.Size() > bound) h.answer.tooLarge = true;
-        else h.dropped = true;
-      }
-      inFlight_.pop_front();
-      bytes_ -= r.commandBytes;
-      commandBytes_ -= r.commandBytes;
+      const bool wanted = inFlight_.front().whole == whole && inFlight_.front().n == n;
+      THeld h = ReadFront(wanted);
       if (wanted) return std::move(h.answer);
-      for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
-      bytes_ += h.bytes;
-      heldBytes_ += h.bytes;
-      held_.push_back(std::move(h));
+      Hold(std::move(h));
     }
   }
 
+  // Reads and holds up to `count` header answers that come next and have
+  // already arrived whole, so that their messages can be judged together;
+  // it never waits for the server.
+  void ReadAheadHeaders(size_t count) {
+    session_.Flush();
+    for (; count > 0 && !inFlight_.empty() && !inFlight_.front().whole && heldBytes_ < kMaxHeldBytes &&
+           session_.AnswerArrived();
+         --count)
+      Hold(ReadFront(false));
+  }
+
  private:
+  struct THeld;
+  // Reads the answer to the request in flight first. Answers read ahead
+  // share one bounded memory; the wanted one has only the session's bound.
+  THeld ReadFront(bool wanted) {
+    const TRequest r = inFlight_.front();
+    const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
+    THeld h{r.whole, r.n, 0, false, false, {}};
+    try {
+      h.answer.ok = r.whole ? session_.ReadRetrieveAnswer(h.answer.lines, room)
+                            : session_.ReadHeaderAnswer(h.answer.lines, room);
+    } catch (const EAnswerTooLarge& e) {
+      // Read to its end: the pipe is still in step.
+      const size_t bound = r.whole ? session_.MaxMailBytes : session_.MaxHeaderBytes;
+      h.answer = {};
+      if (e.Size() > bound) h.answer.tooLarge = true;
+      else h.dropped = true;
+    }
+    inFlight_.pop_front();
+    bytes_ -= r.commandBytes;
+    commandBytes_ -= r.commandBytes;
+    return h;
+  }
+  void Hold(THeld h) {
+    for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
+    bytes_ += h.bytes;
+    heldBytes_ += h.bytes;
+    held_.push_back(std::move(h));
+  }
+
   // Commands in flight stay far below what the socket buffers hold, so that
   // writing them never waits for a server that waits for us to read.
   static constexpr size_t kMaxCommandBytes = 32 * 1024;
@@ -493,38 +520,36 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         ++iUnReceived;
         Post(WM_ORDWATCH_PROGRESS, rmsWork, iUnReceived);
 
-        // Headers read ahead are judged now, so that the whole mails the
-        // analyzers will want are already on their way when their turn comes.
-        // Only a guess: each message is judged again in its turn, so the host
-        // keeps the claim of its last IsOrderMail for GetOrderData as always.
-        // All the new ones are judged in one call (one round trip to the
-        // analyzer helper), and the answers kept for each message's turn.
-        {
-          std::vector<int> ks;
-          std::vector<TMailMessage> ahead;
-          pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
-            ks.push_back(k);
-            ahead.emplace_back();
-            for (const auto& l : lines) ahead.back().AddRawHeaderLine(l);
-            ahead.back().ParseHeaders();
-          });
-          if (!ks.empty()) {
+        TMailMessage AMsg;
+        bool gotHeader;
+        try {
+          // Headers read ahead are judged together in one call (one round
+          // trip to the analyzer helper); the answers are kept for each
+          // message's own IsOrderMail, and the whole mails the analyzers will
+          // want are asked for ahead. Only a guess: each message is judged
+          // again in its turn, so the host keeps the claim of its last
+          // IsOrderMail for GetOrderData as always. Those held already go
+          // first, so that their mails go out before further headers.
+          auto claimAhead = [&] {
+            std::vector<int> ks;
             std::vector<const TStrings*> headers;
-            for (const auto& m : ahead) headers.push_back(&m.Headers());
+            pipe.ForEachNewHeader([&](int k, const TStrings& lines) {
+              ks.push_back(k);
+              headers.push_back(&lines);
+            });
+            if (ks.empty()) return;
             std::vector<bool> guesses;
             try {
               guesses = FParseGear.ClaimMany(headers);
             } catch (...) {
             }
             for (size_t i = 0; i < guesses.size() && pipe.HasRoomForGuess(); ++i)
-              if (guesses[i]) pipe.Send(true, ks[i]);
-          }
-        }
-
-        TMailMessage AMsg;
-        bool gotHeader;
-        try {
+              if (guesses[i] && ks[i] != n) pipe.Send(true, ks[i]);
+          };
+          claimAhead();
           refill();
+          pipe.ReadAheadHeaders(kClaimBatch);
+          claimAhead();
           TRequestPipe::TAnswer header = pipe.Take(false, n);
           if (header.tooLarge) {
             tooLarge(n, "header", pop3.MaxHeaderBytes);
@@ -532,10 +557,9 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
             continue;
           }
           gotHeader = header.ok;
-          if (gotHeader) {
+          // The analyzers read the raw lines; nothing else of the header is used.
+          if (gotHeader)
             for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
-            AMsg.ParseHeaders();
-          }
         } catch (const EAnswerBound& e) {
           answerFailed(n, e);
           return;

@@ -147,6 +147,9 @@ class TPop3Session {
   // Retrieve read it; maxBytes below the session's bound keeps less (the
   // answer is then EAnswerTooLarge with its whole size, read to its end).
   bool ReadHeaderAnswer(TStrings& headerLines, size_t maxBytes = SIZE_MAX);
+  // True when the next answer has come in whole (a multi-line one up to its
+  // closing dot), so that reading it will not wait for the server.
+  bool AnswerArrived() const { return reader_.BufferedHasDotLine(); }
   bool ReadRetrieveAnswer(TStrings& dest, size_t maxBytes = SIZE_MAX);
 
  private:

@@ -19,8 +19,10 @@ using ::testing::IsEmpty;
 
 void Answer(TScriptedPop3Server& srv, const std::string& text) { srv.Reply("+OK").Send(text).Reply("."); }
 
-// Message 1 makes the plug-in abort in IsOrder, message 2 in ParseOrder,
-// message 3 is an order. Both runs see the same mailbox; the second asks only
+// Message 1 makes the plug-in abort in IsOrder, message 2 in ParseOrder;
+// message 3 is an order one command at a time, and with pipelining a mail
+// nobody claims (which of its commands would go out first depends on when
+// the answers arrive). Both runs see the same mailbox; the second asks only
 // for the two that were not remembered.
 void Script(TScriptedPop3Server& srv, bool pipelining, bool again) {
   if (pipelining) srv.Capabilities({"TOP", "UIDL", "USER", "PIPELINING"});
@@ -33,13 +35,9 @@ void Script(TScriptedPop3Server& srv, bool pipelining, bool again) {
     if (!again) srv.Expect("TOP 3 0");
     Answer(srv, h1);
     Answer(srv, h2);
-    if (!again) Answer(srv, h3);
+    if (!again) Answer(srv, "Subject: three\r\n");
     srv.Expect("RETR 2");
     Answer(srv, h2 + "\r\nOrder: 2\r\nMisbehave: abort\r\n");
-    if (!again) {
-      srv.Expect("RETR 3");
-      Answer(srv, h3 + "\r\nOrder: 3\r\n");
-    }
   } else {
     srv.Expect("TOP 1 0");
     Answer(srv, h1);
@@ -75,8 +73,8 @@ TEST(WorkerPlugins, AbortingPluginCostsOnlyItsMailWhichIsOfferedAgain) {
       EXPECT_THAT(failures[0].LogMessage.str(), HasSubstr("failed on message 1 on \"127.0.0.1\""));
       EXPECT_THAT(failures[0].LogMessage.str(), HasSubstr("signal 6"));
       EXPECT_THAT(failures[1].LogMessage.str(), HasSubstr("failed on message 2 on"));
-      EXPECT_EQ(Codes(logs).back(), run == 0 ? "ltAllTaskFinished 1" : "ltAllTaskFinished 0");
-      EXPECT_THAT(h.OrderIDs(), ElementsAre("MIS-3"));
+      EXPECT_EQ(Codes(logs).back(), run == 0 && !pipelining ? "ltAllTaskFinished 1" : "ltAllTaskFinished 0");
+      EXPECT_EQ(h.OrderIDs(), pipelining ? std::vector<std::string>{} : std::vector<std::string>{"MIS-3"});
       EXPECT_THAT(h.uids.Find("Shop")->Uids(), ElementsAre("u3")) << pipelining << run;
       EXPECT_TRUE(srv.WaitDone());
       EXPECT_THAT(srv.Errors(), IsEmpty()) << pipelining << run;
