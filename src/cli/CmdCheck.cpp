@@ -17,6 +17,7 @@
 #include "mailcheck/OrderMailUtils.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
+#include "settings/TextConv.h"
 #include "settings/VrDiag.h"
 
 namespace qnb::cli {
@@ -82,18 +83,11 @@ class TSigintGuard {
   struct sigaction old_ {};
 };
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecode(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     int hi, lo;
-    if (s[i] == '%' && i + 2 < s.size() && (hi = HexValue(s[i + 1])) >= 0 && (lo = HexValue(s[i + 2])) >= 0) {
+    if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigitValue(s[i + 1])) >= 0 && (lo = HexDigitValue(s[i + 2])) >= 0) {
       out += static_cast<char>(hi * 16 + lo);
       i += 2;
     } else {

@@ -9,6 +9,7 @@
 
 #include "analysis/MailMessage.h"
 #include "mailcheck/Socket.h"
+#include "settings/TextConv.h"
 
 namespace qnb {
 
@@ -33,9 +34,9 @@ std::string Fmt(const char* fmt, A... args) {
 
 // The port text as a number, or 0 when it is not a decimal from 1 to 65535.
 int PortNumber(const std::string& text) {
-  int v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < 1 || v > 65535) return 0;
+  int32_t v = 0;
+  if (text.empty() || text[0] < '0' || text[0] > '9' || !TryStrToInt(text, v) || v < 1 || v > 65535)
+    return 0;
   return v;
 }
 

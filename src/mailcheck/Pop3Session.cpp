@@ -1,5 +1,7 @@
 #include "mailcheck/Pop3Session.h"
 
+#include "settings/TextConv.h"
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -159,11 +161,8 @@ int TPop3Session::CheckMessages() {
   if (text.empty()) return 0;
   size_t blank = text.find(' ');
   if (blank == std::string::npos) throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
-  std::string_view field(text.data(), blank);
-  if (!field.empty() && field[0] == '+') field.remove_prefix(1);
-  int count = 0;
-  auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), count);
-  if (field.empty() || ec != std::errc() || end != field.data() + field.size())
+  int32_t count = 0;
+  if (!TryStrToInt(std::string_view(text.data(), blank), count))
     throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
   return count;
 }
