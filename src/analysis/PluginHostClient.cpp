@@ -28,20 +28,20 @@ int MsLeft(TClock::time_point deadline) {
   return ms < 0 ? 0 : static_cast<int>(ms);
 }
 
-// Waits for the descriptor; false at the deadline.
-bool WaitFd(int fd, short events, TClock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int r = poll(&p, 1, MsLeft(deadline));
-    if (r > 0) return true;
-    if (r == 0) return false;
-    if (errno != EINTR) return false;
-  }
-}
-
 struct TCallFailure {
   bool timedOut;
 };
+
+// Waits for the descriptor; TCallFailure at the deadline or on an error.
+void WaitFd(int fd, short events, TClock::time_point deadline) {
+  for (;;) {
+    if (TClock::now() >= deadline) throw TCallFailure{true};
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, MsLeft(deadline) + 1);
+    if (r > 0) return;
+    if (r < 0 && errno != EINTR) throw TCallFailure{false};
+  }
+}
 
 void SendAll(int fd, std::string_view data, TClock::time_point deadline) {
   size_t off = 0;
@@ -53,7 +53,7 @@ void SendAll(int fd, std::string_view data, TClock::time_point deadline) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFd(fd, POLLOUT, deadline)) throw TCallFailure{TClock::now() >= deadline};
+      WaitFd(fd, POLLOUT, deadline);
       continue;
     }
     throw TCallFailure{false};
@@ -71,7 +71,7 @@ void ReadAll(int fd, char* buf, size_t size, TClock::time_point deadline) {
     if (n == 0) throw TCallFailure{false};
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFd(fd, POLLIN, deadline)) throw TCallFailure{TClock::now() >= deadline};
+      WaitFd(fd, POLLIN, deadline);
       continue;
     }
     throw TCallFailure{false};
@@ -139,15 +139,7 @@ void TPluginHostClient::EnsureRunning() {
   Start();
   TLoad load;
   load.Paths = paths_;
-  const std::string payload = Call(Encode(load), mkLoaded);
-  TLoaded loaded;
-  try {
-    Decode(payload, loaded);
-  } catch (const EProtocol& e) {
-    End(true);
-    throw EPluginHost(std::string("the analyzer helper answered wrongly: ") + e.what());
-  }
-  loaded_ = loaded.Items;
+  loaded_ = Answer<TLoaded>(Call(Encode(load), mkLoaded)).Items;
 }
 
 std::string TPluginHostClient::Call(const std::string& frame, TKind expected) {
@@ -170,9 +162,13 @@ std::string TPluginHostClient::Call(const std::string& frame, TKind expected) {
     }
     throw EPluginHost("the analyzer helper " + End(false));
   } catch (const EProtocol& e) {
-    End(true);
-    throw EPluginHost(std::string("the analyzer helper answered wrongly: ") + e.what());
+    Wrong(e.what());
   }
+}
+
+void TPluginHostClient::Wrong(const std::string& what) {
+  End(true);
+  throw EPluginHost("the analyzer helper answered wrongly: " + what);
 }
 
 std::vector<TLoadedItem> TPluginHostClient::Load(const std::vector<std::string>& paths) {
@@ -187,29 +183,14 @@ std::vector<int32_t> TPluginHostClient::Claim(const std::vector<std::string>& he
   EnsureRunning();
   TClaim claim;
   claim.Headers = headers;
-  const std::string payload = Call(Encode(claim), mkClaimed);
-  TClaimed answer;
-  try {
-    Decode(payload, answer);
-    if (answer.Parsers.size() != headers.size()) throw EProtocol("answers for another number of mails");
-  } catch (const EProtocol& e) {
-    End(true);
-    throw EPluginHost(std::string("the analyzer helper answered wrongly: ") + e.what());
-  }
+  TClaimed answer = Answer<TClaimed>(Call(Encode(claim), mkClaimed));
+  if (answer.Parsers.size() != headers.size()) Wrong("answers for another number of mails");
   return answer.Parsers;
 }
 
 TParsed TPluginHostClient::Parse(const TParse& request) {
   EnsureRunning();
-  const std::string payload = Call(Encode(request), mkParsed);
-  TParsed answer;
-  try {
-    Decode(payload, answer);
-  } catch (const EProtocol& e) {
-    End(true);
-    throw EPluginHost(std::string("the analyzer helper answered wrongly: ") + e.what());
-  }
-  return answer;
+  return Answer<TParsed>(Call(Encode(request), mkParsed));
 }
 
 std::string DefaultPluginHelper() {

@@ -47,6 +47,18 @@ class TPluginHostClient {
   std::string Call(const std::string& frame, hostproto::TKind expected);
   // Ends the helper (killed if it still runs) and says how it ended.
   std::string End(bool kill);
+  // A message that makes no sense ends the helper too.
+  [[noreturn]] void Wrong(const std::string& what);
+  template <class M>
+  M Answer(const std::string& payload) {
+    M m;
+    try {
+      hostproto::Decode(payload, m);
+    } catch (const hostproto::EProtocol& e) {
+      Wrong(e.what());
+    }
+    return m;
+  }
 
   std::string helperPath_;
   int timeoutMs_;
