@@ -316,14 +316,9 @@ bool TParseGear::GetOrderData(const TStrings& body, const TStrings& headers, con
   TOriginData od;
   std::memset(&od, 0, sizeof od);
   if (FHost) {
-    hostproto::TParse request;
-    request.From = FParserID;
-    request.Body = JoinCRLF(body);
-    request.Header = JoinCRLF(headers);
-    request.Source = JoinCRLF(fullSource);
     hostproto::TParsed answer;
     try {
-      answer = FHost->Parse(request);
+      answer = FHost->Parse(FParserID, body, headers, fullSource);
     } catch (const EPluginHost& e) {
       FParserID = static_cast<int>(FParserList.size());
       Failed(e.what());

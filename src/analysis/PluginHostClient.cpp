@@ -143,9 +143,14 @@ void TPluginHostClient::EnsureRunning() {
 }
 
 std::string TPluginHostClient::Call(const std::string& frame, TKind expected) {
+  return Call([&](const std::function<void(std::string_view)>& put) { put(frame); }, expected);
+}
+
+std::string TPluginHostClient::Call(const std::function<void(const std::function<void(std::string_view)>&)>& send,
+                                    TKind expected) {
   const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
   try {
-    SendAll(fd_, frame, deadline);
+    send([&](std::string_view piece) { SendAll(fd_, piece, deadline); });
     char header[kHeaderSize];
     ReadAll(fd_, header, sizeof header, deadline);
     uint32_t length = 0;
@@ -188,9 +193,12 @@ std::vector<int32_t> TPluginHostClient::Claim(const std::vector<std::string>& he
   return answer.Parsers;
 }
 
-TParsed TPluginHostClient::Parse(const TParse& request) {
+TParsed TPluginHostClient::Parse(int32_t from, const TStrings& body, const TStrings& header,
+                                 const TStrings& source) {
   EnsureRunning();
-  return Answer<TParsed>(Call(Encode(request), mkParsed));
+  return Answer<TParsed>(Call(
+      [&](const std::function<void(std::string_view)>& put) { EncodeParse(from, body, header, source, put); },
+      mkParsed));
 }
 
 std::string DefaultPluginHelper() {

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,7 +34,9 @@ class TPluginHostClient {
   std::vector<hostproto::TLoadedItem> Load(const std::vector<std::string>& paths);
   // Per header text: the index of the claiming plug-in, or -1.
   std::vector<int32_t> Claim(const std::vector<std::string>& headers);
-  hostproto::TParsed Parse(const hostproto::TParse& request);
+  // A parse of the mail's lines from plug-in `from` on; the request is sent
+  // as it is encoded, never held whole.
+  hostproto::TParsed Parse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
 
   // The helper's process, -1 when none runs (for tests).
   pid_t Pid() const { return pid_; }
@@ -45,6 +48,10 @@ class TPluginHostClient {
   // Sends the frame and returns the payload of an answer of the expected
   // kind; any failure ends the helper and is EPluginHost.
   std::string Call(const std::string& frame, hostproto::TKind expected);
+  // The same for a request sent by `send`, which writes through the
+  // function it is given.
+  std::string Call(const std::function<void(const std::function<void(std::string_view)>&)>& send,
+                   hostproto::TKind expected);
   // Ends the helper (killed if it still runs) and says how it ended.
   std::string End(bool kill);
   // A message that makes no sense ends the helper too.

@@ -6,12 +6,14 @@
 // is not used.
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/ParserInf.h"
+#include "analysis/TextUtil.h"
 
 namespace qnb::hostproto {
 
@@ -63,6 +65,14 @@ std::string Encode(const TLoaded& m);
 std::string Encode(const TClaim& m);
 std::string Encode(const TClaimed& m);
 std::string Encode(const TParse& m);
+// A parse request straight from the mail's lines (each followed by CR LF in
+// the texts), without the joined texts in between: a big mail is held once
+// less.
+std::string EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+// The same frame handed to put in pieces of about 256 KiB, so that it is
+// never held whole.
+void EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source,
+                 const std::function<void(std::string_view)>& put);
 std::string Encode(const TParsed& m);
 
 // The frame header: payload length and kind; throws EProtocol for a length

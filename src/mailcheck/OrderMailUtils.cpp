@@ -635,7 +635,7 @@ void TGetMailThd::GetOrderMail(const std::string& sAccount, const std::string& s
         int iR = R_ERROR;
         try {
           TMsgType TempMsg;
-          TempMsg.Assign(MailSource);
+          TempMsg.Assign(std::move(MailSource));
           TempMsg.SetUID(getUid(line));
           iR = DealOrder(TempMsg);
         } catch (...) {

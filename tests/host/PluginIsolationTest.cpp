@@ -135,6 +135,17 @@ TEST(PluginIsolation, ClaimManyIsOneCallAndFailsWithoutBlame) {
   EXPECT_TRUE(gear->LastCallFailed());
 }
 
+TEST(PluginIsolation, ParseRequestFromLinesIsTheEncodedMessage) {
+  const TStrings body{"Order: 1", "", "x"}, header{"Subject: a"}, source{"Subject: a", "", "Order: 1", "", "x"};
+  hostproto::TParse request;
+  request.From = 3;
+  request.Body = JoinCRLF(body);
+  request.Header = JoinCRLF(header);
+  request.Source = JoinCRLF(source);
+  EXPECT_EQ(hostproto::EncodeParse(3, body, header, source), hostproto::Encode(request));
+  EXPECT_EQ(hostproto::EncodeParse(0, {}, {}, {}), hostproto::Encode(hostproto::TParse{}));
+}
+
 TEST(PluginIsolation, HelperThatCannotStartLeavesNoPlugins) {
   TParseGear gear(std::string{}, "/nonexistent/quenbell-analyzer-host");
   gear.LoadParserFiles(TestPlugins({"tp_echo"}));
