@@ -62,8 +62,11 @@ TEST(PluginIsolation, MisbehavingCallFailsAloneAndTheHelperStartsAgain) {
   struct Case {
     const char* what;
     const char* failure;
+    const char* orFailure;  // under the address sanitizer, which ends a double free itself
   };
-  const Case cases[] = {{"abort", "signal 6"}, {"heap", "signal 6"}, {"hang", "did not answer within 1 s"}};
+  const Case cases[] = {{"abort", "signal 6", "signal 6"},
+                        {"heap", "signal 6", "exited with status 1"},
+                        {"hang", "did not answer within 1 s", "did not answer within 1 s"}};
   auto gear = Isolated(1000);
   for (const Case& c : cases) {
     for (bool inParse : {false, true}) {
@@ -81,7 +84,7 @@ TEST(PluginIsolation, MisbehavingCallFailsAloneAndTheHelperStartsAgain) {
         EXPECT_EQ(gear->ParserID(), -1) << name;
       }
       EXPECT_TRUE(gear->LastCallFailed()) << name;
-      EXPECT_THAT(gear->LastFailureText(), HasSubstr(c.failure)) << name;
+      EXPECT_THAT(gear->LastFailureText(), testing::AnyOf(HasSubstr(c.failure), HasSubstr(c.orFailure))) << name;
       EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4)) << name;
       // The next call runs in a fresh helper.
       TOrderData o;
