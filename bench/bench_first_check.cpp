@@ -196,6 +196,7 @@ struct TRunResult {
   int orderLines = 0;
   std::map<std::string, int> logs;  // status records by code name
   std::string finished;             // message of ltAllTaskFinished
+  std::string lastLine;
   std::string err;
 };
 
@@ -258,6 +259,7 @@ TRunResult RunCli(const std::vector<std::string>& argv, const std::string& confi
       if (nl == std::string::npos) nl = pending.size();
       const std::string line = pending.substr(start, nl - start);
       start = nl + 1;
+      if (!line.empty()) r.lastLine = line;
       if (line.rfind("{\"order\":", 0) == 0) {
         ++r.orderLines;
       } else if (std::string name = LogName(line); !name.empty()) {
@@ -459,11 +461,11 @@ int main(int argc, char** argv) {
                                "bench", "256"},
                               config.Str());
         std::printf("  minimal pipelined client (window 256, TOP n 0): %.2f s, cpu %.2f s user + %.2f s sys, "
-                    "exit %d\n",
-                    m.wall, m.user, m.sys, m.status);
+                    "exit %d, \"%s\"\n",
+                    m.wall, m.user, m.sys, m.status, m.lastLine.c_str());
         std::printf("  ratio quenbell-cli / minimal client: %.2f (wall), %.2f (cpu)\n", r.wall / m.wall,
                     (r.user + r.sys) / std::max(1e-6, m.user + m.sys));
-        if (m.status != 0) {
+        if (m.status != 0 || m.lastLine.rfind("headers " + std::to_string(messages) + " ", 0) != 0) {
           std::fprintf(stderr, "bench_first_check: the minimal client failed\n%s", m.err.c_str());
           ok = false;
         }
