@@ -9,7 +9,13 @@
 // first check for the CLI, whose message memory lives only as long as the
 // process).
 //
-//   bench_first_check [--messages N] [--payments PERCENT] [--runs R] [--cli PATH] [--history on|off|both]
+// With --minimal-client each run also times bench/minimal_pop3_client.py (log
+// in, STAT, "TOP n 0" for every message, 256 in flight) on the same mailbox
+// right after the CLI, and prints the ratio of the two wall times and the
+// CLI's CPU per 10,000 headers.
+//
+//   bench_first_check [--messages N] [--payments PERCENT] [--runs R] [--cli PATH]
+//                     [--history on|off|both] [--minimal-client PATH]
 //   bench_first_check --write-mails DIR [--messages N] [--payments PERCENT]
 //                     writes the mails as DIR/NNNNN.eml instead, to look at
 //
@@ -195,6 +201,7 @@ struct TRunResult {
   int orderLines = 0;
   std::map<std::string, int> logs;  // status records by code name
   std::string finished;             // message of ltAllTaskFinished
+  std::string lastLine;
   std::string err;
 };
 
@@ -260,6 +267,7 @@ TRunResult RunCli(const std::vector<std::string>& argv, const std::string& confi
       if (nl == std::string::npos) nl = pending.size();
       const std::string line = pending.substr(start, nl - start);
       start = nl + 1;
+      if (!line.empty()) r.lastLine = line;
       if (line.rfind("{\"order\":", 0) == 0) {
         ++r.orderLines;
       } else if (std::string name = LogName(line); !name.empty()) {
@@ -375,7 +383,7 @@ int Number(const char* text, const char* option) {
 
 int main(int argc, char** argv) {
   int messages = 10000, percent = 10, runs = 2;
-  std::string cli = QUENBELL_CLI_PATH, writeDir, history = "off";
+  std::string cli = QUENBELL_CLI_PATH, writeDir, history = "off", minimal;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (i + 1 >= argc) {
@@ -389,6 +397,7 @@ int main(int argc, char** argv) {
     else if (a == "--cli") cli = argv[++i];
     else if (a == "--write-mails") writeDir = argv[++i];
     else if (a == "--history") history = argv[++i];
+    else if (a == "--minimal-client") minimal = argv[++i];
     else {
       std::fprintf(stderr, "bench_first_check: unknown option %s\n", a.c_str());
       return 2;
@@ -476,6 +485,21 @@ int main(int argc, char** argv) {
               name != "ltSingleTaskFinished" && name != "ltAllTaskFinished")
             failures += " " + name + "=" + std::to_string(count);
         if (!failures.empty()) std::printf("  other status records:%s\n", failures.c_str());
+        std::printf("  CLI cpu per 10,000 headers: %.3f s\n", (r.user + r.sys) * 10000.0 / messages);
+        if (!minimal.empty()) {
+          TRunResult m = RunCli({"/usr/bin/python3", minimal, std::string(dove.Host()), std::to_string(dove.Port()),
+                                 "bench", "bench", "256"},
+                                config.Str(), data.Str());
+          std::printf("  minimal pipelined client (window 256, TOP n 0): %.2f s, cpu %.2f s user + %.2f s sys, "
+                      "exit %d, \"%s\"\n",
+                      m.wall, m.user, m.sys, m.status, m.lastLine.c_str());
+          std::printf("  ratio quenbell-cli / minimal client: %.2f (wall), %.2f (cpu)\n", r.wall / m.wall,
+                      (r.user + r.sys) / std::max(1e-6, m.user + m.sys));
+          if (m.status != 0 || m.lastLine.rfind("headers " + std::to_string(messages) + " ", 0) != 0) {
+            std::fprintf(stderr, "bench_first_check: the minimal client failed\n%s", m.err.c_str());
+            ok = false;
+          }
+        }
         if (!r.err.empty()) std::printf("  stderr: %s", r.err.c_str());
         std::fflush(stdout);
         if (r.status != 0 || r.orderLines != payments || r.logs["ltAllTaskFinished"] != 1) {

@@ -40,6 +40,8 @@ endfunction()
 
 # Command-line companion and the example plug-in: always built.
 install(TARGETS quenbell-cli RUNTIME DESTINATION "${QUENBELL_INSTALL_APPDIR}")
+# The helper the plug-ins run in, found beside the programs that start it.
+install(TARGETS quenbell-analyzer-host RUNTIME DESTINATION "${QUENBELL_INSTALL_APPDIR}")
 install(TARGETS paynimbus LIBRARY DESTINATION "${QUENBELL_INSTALL_APPDIR}/OMAnalyze")
 # The rules analyzer finds its shipped rules in "rules" beside itself.
 install(TARGETS rules LIBRARY DESTINATION "${QUENBELL_INSTALL_APPDIR}/OMAnalyze")

@@ -4,18 +4,13 @@
 
 #include "analysis/TextUtil.h"
 
+#include "settings/TextConv.h"
+
 namespace qnb {
 
 namespace {
 
 constexpr size_t npos = std::string::npos;
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Printable form of a few raw bytes for an error text.
 std::string Shown(std::string_view bytes) {
@@ -45,7 +40,7 @@ std::string DecodeQ(std::string_view payload) {
     if (c == '_') {
       r += ' ';
     } else if (c == '=' && i + 4 < n) {
-      int hi = HexDigit(payload[i + 1]), lo = HexDigit(payload[i + 2]);
+      int hi = HexDigitValue(payload[i + 1]), lo = HexDigitValue(payload[i + 2]);
       if (hi < 0 || lo < 0)
         throw EConvertError("'=" + Shown(payload.substr(i + 1, 2)) + "' is not a valid hexadecimal byte");
       r += static_cast<char>(hi * 16 + lo);

@@ -2,6 +2,8 @@
 
 #include "analysis/MailBase.h"
 
+#include "settings/TextConv.h"
+
 namespace qnb {
 
 namespace {
@@ -12,13 +14,6 @@ const char kUnknownPartType[] = "Unknown Message Part Type.";
 const char kUnevenBase64[] = "Uneven size in DecodeToStream.";
 
 bool IsFoldBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 int Base64Index(char c) { return c == '=' ? 0 : B64(c); }
 
@@ -51,9 +46,9 @@ void DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
       ++i;
       continue;
     }
-    int hi = i + 1 < n ? HexDigit(at(i + 1)) : -1;
+    int hi = i + 1 < n ? HexDigitValue(at(i + 1)) : -1;
     if (hi >= 0) {
-      int lo = i + 2 < n ? HexDigit(at(i + 2)) : -1;
+      int lo = i + 2 < n ? HexDigitValue(at(i + 2)) : -1;
       if (lo >= 0) {
         out += static_cast<char>(hi * 16 + lo);
         i += 3;

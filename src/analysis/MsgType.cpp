@@ -18,7 +18,21 @@ void TMsgType::Assign(TStrings& source) {
   FFullSource = source;
   if (source.empty()) throw EMailError("The retrieved mail has no lines.");
   if (Trim(source.back()) != ".") source.emplace_back(".");
-  FParsed.Parse(JoinCRLF(source));
+  Split(JoinCRLF(source));
+}
+
+void TMsgType::Assign(TStrings&& source) {
+  FFullSource = std::move(source);
+  if (FFullSource.empty()) throw EMailError("The retrieved mail has no lines.");
+  // The text parsed ends with the "." line, the source kept as it came.
+  std::string text = JoinCRLF(FFullSource);
+  if (Trim(FFullSource.back()) != ".") text += ".\r\n";
+  Split(std::move(text));
+}
+
+void TMsgType::Split(std::string text) {
+  FParsed.Parse(text);
+  text = std::string();
   FHeaders = FParsed.Headers();
   FSubject = VrDecodeHeader(FParsed.Subject());
   if (!IsBlankText(FParsed.Body())) {

@@ -22,11 +22,16 @@ class TMsgType {
   // line, trimmed, is not ".", a "." line is appended to `source` itself.
   // Throws EMailError, EConvertError; an empty source is an EMailError.
   void Assign(TStrings& source);
+  // The same, taking the lines over instead of copying them (a big mail is
+  // then held once less).
+  void Assign(TStrings&& source);
 
   // The reader's view of the mail: parts with their headers and content.
   const TMailMessage& Parsed() const { return FParsed; }
 
  private:
+  void Split(std::string text);
+
   std::string FUID;
   std::string FSubject;
   TStrings FBody;

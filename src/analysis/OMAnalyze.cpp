@@ -13,6 +13,7 @@
 #include "analysis/MailMessage.h"
 #include "analysis/MsgType.h"
 #include "analysis/PluginGuard.h"
+#include "analysis/PluginHostClient.h"
 
 namespace qnb {
 
@@ -173,11 +174,22 @@ std::vector<std::string> ListPluginFiles(const std::string& dir, bool* ok) {
 
 TParseGear::TParseGear() : TParseGear(DefaultPluginDir()) {}
 
-TParseGear::TParseGear(std::string pluginDir) : FPluginDir(std::move(pluginDir)) { LoadParsers(); }
+TParseGear::TParseGear(std::string pluginDir) : TParseGear(std::move(pluginDir), DefaultPluginHelper()) {}
+
+TParseGear::TParseGear(std::string pluginDir, std::string helperPath, int callTimeoutMs)
+    : FPluginDir(std::move(pluginDir)) {
+  if (!helperPath.empty()) FHost = std::make_unique<TPluginHostClient>(std::move(helperPath), callTimeoutMs);
+  LoadParsers();
+}
 
 // The libraries stay loaded: their code may still be referenced (a plug-in's
 // own threads or atexit handlers), and the process ends soon after anyway.
 TParseGear::~TParseGear() = default;
+
+void TParseGear::Failed(const std::string& text) {
+  FLastFailed = true;
+  FLastFailure = text;
+}
 
 bool TParseGear::LoadParsers() {
   bool ok = true;
@@ -190,6 +202,21 @@ bool TParseGear::LoadParsers() {
 void TParseGear::LoadParserFiles(const std::vector<std::string>& paths) {
   FParserList.clear();
   FParserID = -1;
+  FClaimCache.clear();
+  FLastFailed = false;
+  if (FHost) {
+    try {
+      for (const auto& loaded : FHost->Load(paths)) {
+        auto item = std::make_unique<TParserItem>();
+        item->Reseller = loaded.Reseller;
+        item->DLLFileName = loaded.FileName;
+        FParserList.push_back(std::move(item));
+      }
+    } catch (const EPluginHost& e) {
+      Failed(e.what());
+    }
+    return;
+  }
   for (const auto& path : paths) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) continue;
@@ -216,21 +243,65 @@ void TParseGear::LoadParserFiles(const std::vector<std::string>& paths) {
   }
 }
 
-bool TParseGear::IsOrderMail(const TStrings& headers) {
-  FParserID = -1;
-  const std::string text = JoinCRLF(headers);
+int32_t TParseGear::ClaimText(const std::string& text) {
   for (size_t i = 0; i < FParserList.size(); ++i) {
     TIsOrderFunc isOrder = FParserList[i]->IsOrder;
     // A plug-in without IsOrder, or one that throws or crashes in it, does not
     // claim the mail; the next one is asked.
     if (!isOrder) continue;
     TGuardedResult r = GuardedCall([&] { return isOrder(text.c_str()); });
-    if (r.Returned() && r.Value == AS_NORMAL) {
-      FParserID = static_cast<int>(i);
-      return true;
-    }
+    if (r.Returned() && r.Value == AS_NORMAL) return static_cast<int32_t>(i);
   }
-  return false;
+  return -1;
+}
+
+bool TParseGear::IsOrderMail(const TStrings& headers) {
+  FParserID = -1;
+  FLastFailed = false;
+  const std::string text = JoinCRLF(headers);
+  if (auto it = FClaimCache.find(text); it != FClaimCache.end()) {
+    FParserID = it->second;
+    FClaimCache.erase(it);
+    return FParserID >= 0;
+  }
+  if (FHost) {
+    try {
+      FParserID = FHost->Claim({text}).front();
+    } catch (const EPluginHost& e) {
+      Failed(e.what());
+      return false;
+    }
+    if (FParserID >= static_cast<int>(FParserList.size())) FParserID = -1;
+  } else {
+    FParserID = ClaimText(text);
+  }
+  return FParserID >= 0;
+}
+
+std::vector<bool> TParseGear::ClaimMany(const std::vector<const TStrings*>& headers) {
+  std::vector<bool> claimed(headers.size(), false);
+  if (headers.empty()) return claimed;
+  // Answers asked ahead and never used (their mail failed) are dropped.
+  if (FClaimCache.size() > 4096) FClaimCache.clear();
+  std::vector<std::string> texts;
+  texts.reserve(headers.size());
+  for (const TStrings* h : headers) texts.push_back(JoinCRLF(*h));
+  std::vector<int32_t> parsers;
+  if (FHost) {
+    try {
+      parsers = FHost->Claim(texts);
+    } catch (const EPluginHost&) {
+      return claimed;
+    }
+  } else {
+    for (const auto& t : texts) parsers.push_back(ClaimText(t));
+  }
+  for (size_t i = 0; i < texts.size(); ++i) {
+    int32_t p = parsers[i] < static_cast<int32_t>(FParserList.size()) ? parsers[i] : -1;
+    claimed[i] = p >= 0;
+    FClaimCache[std::move(texts[i])] = p;
+  }
+  return claimed;
 }
 
 bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {
@@ -240,12 +311,35 @@ bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {
 bool TParseGear::GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
                               TOrderData* aOD) {
   *aOD = TOrderData{};
+  FLastFailed = false;
   if (FParserID < 0 || FParserID >= static_cast<int>(FParserList.size())) return false;
   TOriginData od;
   std::memset(&od, 0, sizeof od);
-  if (!ParseWithPlugins(JoinCRLF(body), JoinCRLF(headers), JoinCRLF(fullSource), od)) return false;
+  if (FHost) {
+    hostproto::TParsed answer;
+    try {
+      answer = FHost->Parse(FParserID, body, headers, fullSource);
+    } catch (const EPluginHost& e) {
+      FParserID = static_cast<int>(FParserList.size());
+      Failed(e.what());
+      return false;
+    }
+    FParserID = answer.Next;
+    if (!answer.Parsed) return false;
+    od = answer.Record;
+  } else if (!ParseWithPlugins(JoinCRLF(body), JoinCRLF(headers), JoinCRLF(fullSource), od)) {
+    return false;
+  }
   FillOrder(od, headers, *aOD);
   return true;
+}
+
+bool TParseGear::ParseFrom(int32_t& parserID, const std::string& body, const std::string& header,
+                           const std::string& source, TOriginData& od) {
+  FParserID = parserID < 0 ? static_cast<int>(FParserList.size()) : parserID;
+  const bool parsed = ParseWithPlugins(body, header, source, od);
+  parserID = FParserID;
+  return parsed;
 }
 
 bool TParseGear::ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
@@ -259,7 +353,7 @@ bool TParseGear::ParseWithPlugins(const std::string& body, const std::string& he
     int32_t status = AS_ERROR;
     if (TParseOrderFunc parse = item.ParseOrder) {
       TGuardedResult r = GuardedCall([&] { return parse(body.c_str(), header.c_str(), &od); });
-      status = r.Returned() ? r.Value : AS_ERROR;
+        status = r.Returned() ? r.Value : AS_ERROR;
       if (status == AS_FUN_NOFIND && item.ParseOrderEx) {
         TParseOrderExFunc parseEx = item.ParseOrderEx;
         TGuardedResult rx = GuardedCall([&] { return parseEx(source.c_str(), &od); });

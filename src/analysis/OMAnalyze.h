@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/CountryCode.h"
@@ -18,6 +19,7 @@
 namespace qnb {
 
 class TMsgType;
+class TPluginHostClient;
 
 using TCurrency = int64_t;  // amount x 10000
 using TDateTime = double;   // days since 1899-12-30, the fraction is the time of day
@@ -109,15 +111,26 @@ using PParserItem = TParserItem*;
 
 // The analyzer host. Used by one thread at a time (the mail-check worker); it
 // keeps the claim of the last IsOrderMail for the following GetOrderData.
+//
+// Where the helper process is found (quenbell-analyzer-host beside the
+// executable), the plug-ins run in it under the same crash guard, so that one
+// that aborts, corrupts its heap or hangs costs only the call it was in: that
+// call fails (LastCallFailed), and the next one starts a fresh helper. Without
+// a helper, or with QUENBELL_PLUGINS_IN_PROCESS set, they run in this process.
 class TParseGear {
  public:
   // Loads every plug-in in OMAnalyze beside the executable.
   TParseGear();
   // Loads every plug-in in pluginDir instead.
   explicit TParseGear(std::string pluginDir);
+  // With this helper executable; "" runs the plug-ins in the process.
+  TParseGear(std::string pluginDir, std::string helperPath,
+             int callTimeoutMs = kPluginCallTimeoutMs);
   TParseGear(const TParseGear&) = delete;
   TParseGear& operator=(const TParseGear&) = delete;
   ~TParseGear();
+
+  static constexpr int kPluginCallTimeoutMs = 10000;
 
   // Replaces the plug-in list with the libraries of the plug-in folder, in
   // the order the folder lists them. False only when the folder could not be
@@ -127,8 +140,14 @@ class TParseGear {
   void LoadParserFiles(const std::vector<std::string>& paths);
 
   // True when a plug-in claims the mail whose header lines these are; the
-  // first plug-in in list order that answers AS_NORMAL wins.
+  // first plug-in in list order that answers AS_NORMAL wins. A claim asked
+  // ahead through ClaimMany is answered from its cache.
   bool IsOrderMail(const TStrings& headers);
+  // Asks for the claims of many mails at once (one call to the helper) and
+  // keeps them for the IsOrderMail of each; true per mail that is claimed.
+  // A failed call keeps nothing and reports nothing: each mail's own
+  // IsOrderMail then asks again.
+  std::vector<bool> ClaimMany(const std::vector<const TStrings*>& headers);
 
   // Lets the claiming plug-in, and while they fail the ones after it, parse the
   // mail, then applies the date and name rules. True when aOD is filled;
@@ -138,6 +157,14 @@ class TParseGear {
   bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
                     TOrderData* aOD);
 
+  // True when the last IsOrderMail or GetOrderData failed because the helper
+  // crashed or did not answer (the mail then counts as not claimed or not
+  // parsed); the text says how.
+  bool LastCallFailed() const { return FLastFailed; }
+  const std::string& LastFailureText() const { return FLastFailure; }
+  bool Isolated() const { return FHost != nullptr; }
+  TPluginHostClient* Host() const { return FHost.get(); }
+
   // Turns a plug-in's record into an order the way GetOrderData does: the
   // Date header when the record has no date, names split, countries coded.
   void FillOrder(const TOriginData& od, const TStrings& headers, TOrderData& o) const;
@@ -146,13 +173,25 @@ class TParseGear {
   int ParserID() const { return FParserID; }
   const std::string& PluginDir() const { return FPluginDir; }
 
+  // The helper's side: the in-process claim of one header text (the index of
+  // the claiming plug-in or -1), and a parse from plug-in `parserID` on, which
+  // leaves parserID after the last one tried.
+  int32_t ClaimText(const std::string& headerText);
+  bool ParseFrom(int32_t& parserID, const std::string& body, const std::string& header, const std::string& source,
+                 TOriginData& od);
+
  private:
   bool ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
                         TOriginData& od);
+  void Failed(const std::string& text);
 
   int FParserID = -1;
   std::string FPluginDir;
   std::vector<std::unique_ptr<TParserItem>> FParserList;
+  std::unique_ptr<TPluginHostClient> FHost;
+  std::unordered_map<std::string, int32_t> FClaimCache;
+  bool FLastFailed = false;
+  std::string FLastFailure;
   // Used when the program-wide helpers have not been created.
   TCountryCode FOwnCountryCode;
   TNameParser FOwnNameParser;

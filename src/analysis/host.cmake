@@ -4,4 +4,6 @@ target_sources(quenbell_analysis PRIVATE
   NameParser.cpp NameParser.h
   OMAnalyze.cpp OMAnalyze.h
   ParserInf.h
-  PluginGuard.cpp PluginGuard.h)
+  PluginGuard.cpp PluginGuard.h
+  PluginHostClient.cpp PluginHostClient.h
+  PluginProtocol.cpp PluginProtocol.h)

@@ -1,15 +1,14 @@
 #pragma once
-// The system's text is bytes; widgets show QString. Bytes that are valid UTF-8
-// are shown as that text, other bytes as Latin-1, as the settings store does.
+// The system's text is bytes; widgets show QString (ToQ / FromQ of the
+// settings layer), and edit boxes give back the bytes they were filled with.
 
 #include <QString>
 
 #include <string>
 
-namespace qnb {
+#include "settings/QtBytes.h"
 
-QString ToQ(const std::string& bytes);
-std::string FromQ(const QString& text);
+namespace qnb {
 
 // Text of an edit box as bytes. When the user left the text as it was shown,
 // the original bytes come back unchanged, so that a Latin-1 value is not

@@ -46,6 +46,7 @@ class TMessageQueue final : public TMessageTarget {
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
   // Waits up to timeout for a message.
   bool Take(TPosted& m, std::chrono::milliseconds timeout);
+  bool Empty();
 
  private:
   std::mutex mutex_;

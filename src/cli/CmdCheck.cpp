@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <ostream>
+#include <thread>
 #include <unordered_map>
 
 #include "cli/CheckRun.h"
@@ -18,6 +19,7 @@
 #include "mailcheck/OrderMailUtils.h"
 #include "mailcheck/QnbGlobals.h"
 #include "settings/QnbBase.h"
+#include "settings/TextConv.h"
 #include "settings/VrDiag.h"
 
 namespace qnb::cli {
@@ -31,18 +33,12 @@ extern "C" void OnSigint(int) {
   if (gInterrupts.fetch_add(1) >= 1) std::_Exit(130);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecode(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     int hi, lo;
-    if (s[i] == '%' && i + 2 < s.size() && (hi = HexValue(s[i + 1])) >= 0 && (lo = HexValue(s[i + 2])) >= 0) {
+    if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigitValue(s[i + 1])) >= 0 &&
+        (lo = HexDigitValue(s[i + 2])) >= 0) {
       out += static_cast<char>(hi * 16 + lo);
       i += 2;
     } else {
@@ -81,11 +77,19 @@ TSigintGuard::~TSigintGuard() { sigaction(SIGINT, &old_, nullptr); }
 int TSigintGuard::Interrupts() { return gInterrupts.load(); }
 
 void TMessageQueue::Post(uint32_t message, intptr_t wParam, intptr_t lParam) {
+  bool wasEmpty;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    wasEmpty = queue_.empty();
     queue_.push_back({message, wParam, lParam});
   }
-  cv_.notify_one();
+  // The main thread waits only on an empty queue.
+  if (wasEmpty) cv_.notify_one();
+}
+
+bool TMessageQueue::Empty() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.empty();
 }
 
 bool TMessageQueue::Take(TPosted& m, std::chrono::milliseconds timeout) {
@@ -169,7 +173,6 @@ class TOrderPrinter {
       printed_[&o] = o.OrderID.str();
       out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
     }
-    out.flush();
   }
 
  private:
@@ -267,7 +270,6 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
                 << "\n";
         if (rec->LogCode == ltAllTaskFinished) finished = true;
       }
-      io_.out.flush();
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
       io_.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
     } else if (m.message == WM_ADD_ORDER) {
@@ -275,12 +277,20 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
       if (history_) history_->Flush();
       printer_->printer.PrintNew(orderList_, io_.out);
     }
+    // Out as soon as the worker has nothing more queued: one write per
+    // burst of records, not one per line. The short pause lets the next
+    // burst gather instead of waking this thread for every record.
+    if (queue_.Empty()) {
+      io_.out.flush();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   worker.WaitFor();
   if (history_) history_->Flush();
   // Messages posted before the last record may still wait in the queue.
   for (TPosted m; queue_.Take(m, std::chrono::milliseconds(0));)
     if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, io_.out);
+  io_.out.flush();
   std::string all = "[";
   {
     auto list = orderList_.Lock();

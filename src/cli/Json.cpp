@@ -65,9 +65,25 @@ void AppendEscaped(std::string& out, uint32_t cp) {
 
 std::string JsonString(std::string_view s) {
   std::string out;
-  out.reserve(s.size() + 2);
+  AppendJsonString(out, s);
+  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  out.reserve(out.size() + s.size() + 2);
   out += '"';
-  if (IsUtf8(s)) {
+  // Most texts need no escape at all: printable ASCII goes out as it is.
+  bool plain = true;
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
+    out.append(s);
+  } else if (IsUtf8(s)) {
     for (size_t i = 0; i < s.size();) {
       size_t n = Utf8SeqLen(s, i);
       if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
@@ -78,7 +94,6 @@ std::string JsonString(std::string_view s) {
     for (char c : s) AppendEscaped(out, static_cast<unsigned char>(c));
   }
   out += '"';
-  return out;
 }
 
 std::string Utf8Text(std::string_view s) {
@@ -145,11 +160,21 @@ std::string DateTimeText(double days) {
   return buf;
 }
 
-TJsonObject& TJsonObject::Raw(std::string_view key, std::string_view json) {
-  if (!body_.empty()) body_ += ',';
-  body_ += JsonString(key);
+void TJsonObject::Key(std::string_view key) {
+  body_ += body_.empty() ? '{' : ',';
+  AppendJsonString(body_, key);
   body_ += ':';
+}
+
+TJsonObject& TJsonObject::Raw(std::string_view key, std::string_view json) {
+  Key(key);
   body_ += json;
+  return *this;
+}
+
+TJsonObject& TJsonObject::Str(std::string_view key, std::string_view bytes) {
+  Key(key);
+  AppendJsonString(body_, bytes);
   return *this;
 }
 

@@ -16,6 +16,8 @@ std::string JsonString(std::string_view bytes);
 std::string Utf8Text(std::string_view bytes);
 // The shortest text that reads back as the same double ("0" for NaN and infinities).
 std::string JsonDouble(double v);
+// The same, appended to out.
+void AppendJsonString(std::string& out, std::string_view bytes);
 std::string JsonStringList(const std::vector<std::string>& lines);
 inline std::string JsonBool(bool b) { return b ? "true" : "false"; }
 // Currency (amount x 10000) as a string with exactly four decimals.
@@ -27,13 +29,14 @@ std::string DateTimeText(double days);
 class TJsonObject {
  public:
   TJsonObject& Raw(std::string_view key, std::string_view json);
-  TJsonObject& Str(std::string_view key, std::string_view bytes) { return Raw(key, JsonString(bytes)); }
+  TJsonObject& Str(std::string_view key, std::string_view bytes);
   TJsonObject& Int(std::string_view key, int64_t v) { return Raw(key, std::to_string(v)); }
   TJsonObject& Bool(std::string_view key, bool v) { return Raw(key, JsonBool(v)); }
-  std::string Text() const { return "{" + body_ + "}"; }
+  std::string Text() const { return body_.empty() ? "{}" : body_ + "}"; }
 
  private:
-  std::string body_;
+  void Key(std::string_view key);
+  std::string body_;  // "{" and the members so far
 };
 
 }  // namespace qnb::cli

@@ -393,9 +393,13 @@ size_t TImapSource::QueueRequest(bool whole, int n) {
   return session_.QueueFetch(uids_[static_cast<size_t>(n - 1)], whole);
 }
 
-bool TImapSource::ReadAnswer(bool whole, int /*n*/, TStrings& lines) {
+bool TImapSource::ReadAnswer(bool whole, int /*n*/, TStrings& lines, size_t room) {
   std::string data;
   if (!session_.ReadFetch(data)) return false;
+  // Read whole (a literal is bounded by the session's limits), so the
+  // session is in step for the next answer.
+  const size_t bound = std::min(room, MaxAnswerBytes(whole));
+  if (data.size() > bound) throw EAnswerTooLarge(bound, data.size());
   TStrings got = SplitMailLines(data, !whole);
   lines.insert(lines.end(), std::make_move_iterator(got.begin()), std::make_move_iterator(got.end()));
   return true;

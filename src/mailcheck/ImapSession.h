@@ -159,7 +159,9 @@ class TImapSource final : public TMailSource {
   bool Pipelining() override { return true; }  // every IMAP server takes commands ahead
   size_t QueueRequest(bool whole, int n) override;
   void Flush() override { session_.Flush(); }
-  bool ReadAnswer(bool whole, int n, TStrings& lines) override;
+  bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) override;
+  // The bounds of a POP3 account's answers hold here too.
+  size_t MaxAnswerBytes(bool whole) const override { return whole ? size_t(64) << 20 : size_t(1) << 20; }
   std::string UidEpoch() override { return std::to_string(session_.UidValidity()); }
   bool Connected() override { return session_.Connected(); }
   void Disconnect() override { session_.Disconnect(); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace qnb {
 
@@ -10,6 +11,7 @@ constexpr size_t kChunk = 64 * 1024;
 }
 
 void TLineReader::Fill() {
+  if (deadline_ != TClock::time_point::max() && TClock::now() >= deadline_) throw EAnswerBound(kAnswerTimeout);
   // Drop what has been consumed before the buffer grows.
   if (pos_ > 0) {
     buf_.erase(0, pos_);
@@ -37,6 +39,15 @@ std::string TLineReader::ReadBytes(size_t n) {
     if (out.size() == n) return out;
     Fill();
   }
+}
+
+bool TLineReader::BufferedHasDotLine() const {
+  std::string_view rest(buf_.data() + pos_, buf_.size() - pos_);
+  for (size_t at = 0; (at = rest.find("\n.", at)) != std::string_view::npos; ++at) {
+    const std::string_view tail = rest.substr(at + 2);
+    if (tail.starts_with("\n") || tail.starts_with("\r\n")) return true;
+  }
+  return false;
 }
 
 std::string TLineReader::ReadLine() {

@@ -8,11 +8,13 @@
 // answer to the oldest request not yet answered, so answers come back in the
 // order the requests were queued.
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "analysis/TextUtil.h"
+#include "mailcheck/LineReader.h"
 #include "mailcheck/Socket.h"
 
 namespace qnb {
@@ -50,8 +52,15 @@ class TMailSource {
   virtual void Flush() = 0;
   // The answer to the oldest request not yet answered, which is (whole, n):
   // true and the lines (a header without its empty lines) appended, or false
-  // when the server refuses it; the source stays usable after a refusal.
-  virtual bool ReadAnswer(bool whole, int n, TStrings& lines) = 0;
+  // when the server refuses it; the source stays usable after a refusal. An
+  // answer of more than room bytes, or past the source's own bound, is read
+  // to its end and thrown as EAnswerTooLarge, so the source stays in step.
+  virtual bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) = 0;
+  // The source's own bound for a header (whole false) or a whole mail.
+  virtual size_t MaxAnswerBytes(bool whole) const = 0;
+  // True when the answer to the oldest request has arrived whole, so that
+  // reading it will not wait for the server.
+  virtual bool AnswerArrived() { return false; }
 
   // For a mailbox whose UIDs hold only within an epoch (IMAP's UIDVALIDITY):
   // the current one, read by List, which starts each UID with it and a dot.

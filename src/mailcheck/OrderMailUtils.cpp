@@ -11,6 +11,7 @@
 #include "mailcheck/ImapSession.h"
 #include "mailcheck/Pop3Source.h"
 #include "mailcheck/Socket.h"
+#include "settings/TextConv.h"
 
 namespace qnb {
 
@@ -18,19 +19,26 @@ TLogList* FLogs = nullptr;
 
 namespace {
 
+// Headers judged together in one call to the analyzers.
+constexpr size_t kClaimBatch = 64;
+
 template <class... A>
 std::string Fmt(const char* fmt, A... args) {
-  int n = std::snprintf(nullptr, 0, fmt, args...);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  // Status texts are short: one pass into a buffer on the stack.
+  char buf[256];
+  int n = std::snprintf(buf, sizeof buf, fmt, args...);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+  std::string s(static_cast<size_t>(n), '\0');
   std::snprintf(s.data(), s.size() + 1, fmt, args...);
   return s;
 }
 
 // The port text as a number, or 0 when it is not a decimal from 1 to 65535.
 int PortNumber(const std::string& text) {
-  int v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < 1 || v > 65535) return 0;
+  int32_t v = 0;
+  if (text.empty() || text[0] < '0' || text[0] > '9' || !TryStrToInt(text, v) || v < 1 || v > 65535)
+    return 0;
   return v;
 }
 
@@ -46,6 +54,7 @@ class TRequestPipe {
  public:
   struct TAnswer {
     bool ok = false;
+    bool tooLarge = false;  // past the source's bound for its kind; no lines
     TStrings lines;
   };
 
@@ -75,11 +84,11 @@ class TRequestPipe {
   }
 
   // Calls f(n, lines) once for each header answer read ahead and held (header
-  // refused: not at all), except that of message `except`.
+  // refused: not at all).
   template <class F>
-  void ForEachNewHeader(int except, F&& f) {
+  void ForEachNewHeader(F&& f) {
     for (auto& h : held_) {
-      if (h.whole || h.seen || h.n == except) continue;
+      if (h.whole || h.seen) continue;
       h.seen = true;
       if (h.answer.ok) f(h.n, h.answer.lines);
     }
@@ -95,33 +104,74 @@ class TRequestPipe {
   // The answer to the request (whole, n) sent earlier. A failure to read it,
   // or one before it, is passed on; the pipe is of no use afterwards.
   TAnswer Take(bool whole, int n) {
-    source_.Flush();
     for (auto it = held_.begin(); it != held_.end(); ++it) {
       if (it->whole != whole || it->n != n) continue;
+      const bool dropped = it->dropped;
       TAnswer a = std::move(it->answer);
       bytes_ -= it->bytes;
+      heldBytes_ -= it->bytes;
       held_.erase(it);
-      return a;
+      if (!dropped) return a;
+      // Read ahead when the held answers filled their memory: ask again.
+      Send(whole, n);
+      break;
     }
+    source_.Flush();
     for (;;) {
       if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
-      const TRequest r = inFlight_.front();
-      THeld h{r.whole, r.n, 0, false, {}};
-      h.answer.ok = source_.ReadAnswer(r.whole, r.n, h.answer.lines);
-      inFlight_.pop_front();
-      bytes_ -= r.commandBytes;
-      commandBytes_ -= r.commandBytes;
-      if (r.whole == whole && r.n == n) return std::move(h.answer);
-      for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
-      bytes_ += h.bytes;
-      held_.push_back(std::move(h));
+      const bool wanted = inFlight_.front().whole == whole && inFlight_.front().n == n;
+      THeld h = ReadFront(wanted);
+      if (wanted) return std::move(h.answer);
+      Hold(std::move(h));
     }
   }
 
+  // Reads and holds up to `count` header answers that come next and have
+  // already arrived whole, so that their messages can be judged together;
+  // it never waits for the server.
+  void ReadAheadHeaders(size_t count) {
+    source_.Flush();
+    for (; count > 0 && !inFlight_.empty() && !inFlight_.front().whole && heldBytes_ < kMaxHeldBytes &&
+           source_.AnswerArrived();
+         --count)
+      Hold(ReadFront(false));
+  }
+
  private:
+  struct THeld;
+  // Reads the answer to the request in flight first. Answers read ahead
+  // share one bounded memory; the wanted one has only the source's bound.
+  THeld ReadFront(bool wanted) {
+    const TRequest r = inFlight_.front();
+    const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
+    THeld h{r.whole, r.n, 0, false, false, {}};
+    try {
+      h.answer.ok = source_.ReadAnswer(r.whole, r.n, h.answer.lines, room);
+    } catch (const EAnswerTooLarge& e) {
+      // Read to its end: the pipe is still in step.
+      h.answer = {};
+      if (e.Size() > source_.MaxAnswerBytes(r.whole)) h.answer.tooLarge = true;
+      else h.dropped = true;
+    }
+    inFlight_.pop_front();
+    bytes_ -= r.commandBytes;
+    commandBytes_ -= r.commandBytes;
+    return h;
+  }
+  void Hold(THeld h) {
+    for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
+    bytes_ += h.bytes;
+    heldBytes_ += h.bytes;
+    held_.push_back(std::move(h));
+  }
+
   // Commands in flight stay far below what the socket buffers hold, so that
   // writing them never waits for a server that waits for us to read.
   static constexpr size_t kMaxCommandBytes = 32 * 1024;
+  // Answers read ahead and held, at most; one past it is read, dropped and
+  // asked for again in its turn, so the memory stays bounded whatever the
+  // server sends.
+  static constexpr size_t kMaxHeldBytes = size_t(16) << 20;
 
   struct TRequest {
     bool whole;
@@ -132,7 +182,8 @@ class TRequestPipe {
     bool whole;
     int n;
     size_t bytes;
-    bool seen;  // passed to ForEachNewHeader
+    bool seen;     // passed to ForEachNewHeader
+    bool dropped;  // read but not kept
     TAnswer answer;
   };
 
@@ -140,6 +191,7 @@ class TRequestPipe {
   size_t window_;
   size_t maxBytes_;
   size_t bytes_ = 0;         // commands in flight and answers held
+  size_t heldBytes_ = 0;     // answers held
   size_t commandBytes_ = 0;  // commands in flight
   std::deque<TRequest> inFlight_;
   std::deque<THeld> held_;
@@ -316,6 +368,7 @@ std::unique_ptr<TMailSource> TGetMailThd::MakeSource(const TTaskData& t) const {
   auto pop3 = std::make_unique<TPop3Source>();
   TPop3Session& s = pop3->Session();
   s.ReadTimeout = ReadTimeoutMs;
+  s.AnswerTimeout = AnswerTimeoutMs;
   s.Security = t.Security;
   s.CAFile = CAFile;
   s.AskCapabilities = PipelineWindow > 0;
@@ -336,8 +389,16 @@ bool TGetMailThd::ConnectStep(TAccountCheck& c) {
     StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
     return false;
   }
+  bool stoppedInConnect = false;
   try {
-    c.source.Connect(ConnectTimeoutMs);
+    try {
+      c.source.Connect(ConnectTimeoutMs);
+    } catch (...) {
+      // A Stop during the connect closes the socket under it: the stop has
+      // been reported, and the failure it caused is none of the server's.
+      if (!FTerminated) throw;
+      stoppedInConnect = true;
+    }
   } catch (const ETlsError& e) {
     // Nothing of the log-in has been sent.
     StatusChangeNotify(ltSingleTaskFailed, "TLS Error",
@@ -357,6 +418,10 @@ bool TGetMailThd::ConnectStep(TAccountCheck& c) {
     return false;
   } catch (const std::exception&) {
     StatusChangeNotify(ltSingleTaskFailed, "Connect Error", connectError);
+    DisconnectQuietly();
+    return false;
+  }
+  if (stoppedInConnect) {
     DisconnectQuietly();
     return false;
   }
@@ -428,6 +493,53 @@ bool TGetMailThd::EpochChanged(const std::string& epoch) const {
   return false;
 }
 
+void TGetMailThd::TooLarge(TAccountCheck& c, int n, const char* what, bool whole) {
+  // A message past a size bound fails alone and is remembered: it will not
+  // get smaller.
+  StatusChangeNotify(ltSizeError, "Message Too Large",
+                     Fmt("The %s of message %d on \"%s\" is larger than %zu MiB; it is skipped", what, n,
+                         c.server.c_str(), c.source.MaxAnswerBytes(whole) >> 20));
+}
+
+void TGetMailThd::PluginFailure(TAccountCheck& c, int n) {
+  // A plug-in that crashed or hung in the analyzer helper: the mail is not
+  // remembered, so that the next check offers it again.
+  StatusChangeNotify(ltAdvanceError, "Analyzer Failed",
+                     Fmt("An analyzer plug-in failed on message %d on \"%s\" (%s); it is checked again next time", n,
+                         c.server.c_str(), FParseGear.LastFailureText().c_str()));
+}
+
+void TGetMailThd::AnswerFailed(TAccountCheck& c, int n, const EAnswerBound& e) {
+  // An answer that does not end in time fails the account; the message is
+  // offered again next time.
+  c.accountFailed = true;
+  StatusChangeNotify(ltSingleTaskFailed, "Receiving Failed",
+                     Fmt("Retrieving %d message failed on \"%s\": %s", n, c.server.c_str(), e.what()));
+  DisconnectQuietly();
+}
+
+void TGetMailThd::ClaimAhead(TRequestPipe& pipe, int n) {
+  // Headers read ahead are judged together in one call (one round trip to
+  // the analyzer helper); the answers are kept for each message's own
+  // IsOrderMail, and the whole mails the analyzers will want are asked for
+  // ahead. Only a guess: each message is judged again in its turn, so the
+  // host keeps the claim of its last IsOrderMail for GetOrderData as always.
+  std::vector<int> ks;
+  std::vector<const TStrings*> headers;
+  pipe.ForEachNewHeader([&](int k, const TStrings& lines) {
+    ks.push_back(k);
+    headers.push_back(&lines);
+  });
+  if (ks.empty()) return;
+  std::vector<bool> guesses;
+  try {
+    guesses = FParseGear.ClaimMany(headers);
+  } catch (...) {
+  }
+  for (size_t i = 0; i < guesses.size() && pipe.HasRoomForGuess(); ++i)
+    if (guesses[i] && ks[i] != n) pipe.Send(true, ks[i]);
+}
+
 TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
   const std::string& server = c.server;
   const std::string uid = getUid(c.uidsOnServer[static_cast<size_t>(n - 1)]);
@@ -441,33 +553,28 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   ++c.unReceivedSeen;
   Post(WM_ORDWATCH_PROGRESS, rmsWork, c.unReceivedSeen);
 
-  // Headers read ahead are judged now, so that the whole mails the
-  // analyzers will want are already on their way when their turn comes.
-  // Only a guess: each message is judged again in its turn, so the host
-  // keeps the claim of its last IsOrderMail for GetOrderData as always.
-  pipe.ForEachNewHeader(n, [&](int k, const TStrings& lines) {
-    if (!pipe.HasRoomForGuess()) return;
-    bool guess = false;
-    try {
-      TMailMessage ahead;
-      for (const auto& l : lines) ahead.AddRawHeaderLine(l);
-      ahead.ParseHeaders();
-      guess = FParseGear.IsOrderMail(ahead.Headers());
-    } catch (...) {
-    }
-    if (guess) pipe.Send(true, k);
-  });
-
   TMailMessage AMsg;
   bool gotHeader;
   try {
+    // Those held already go first, so that their mails go out before
+    // further headers.
+    ClaimAhead(pipe, n);
     c.refill();
+    pipe.ReadAheadHeaders(kClaimBatch);
+    ClaimAhead(pipe, n);
     TRequestPipe::TAnswer header = pipe.Take(false, n);
-    gotHeader = header.ok;
-    if (gotHeader) {
-      for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
-      AMsg.ParseHeaders();
+    if (header.tooLarge) {
+      TooLarge(c, n, "header", false);
+      c.uid4Saving.push_back(uid);
+      return stNext;
     }
+    gotHeader = header.ok;
+    // The analyzers read the raw lines; nothing else of the header is used.
+    if (gotHeader)
+      for (auto& l : header.lines) AMsg.AddRawHeaderLine(std::move(l));
+  } catch (const EAnswerBound& e) {
+    AnswerFailed(c, n, e);
+    return stLeave;
   } catch (const std::exception&) {
     DisconnectQuietly();
     return stLeave;
@@ -486,14 +593,20 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   } catch (...) {
     // The host's own failure: nobody claims the mail.
   }
+  const bool pluginFailed = !claimed && FParseGear.LastCallFailed();
+  if (pluginFailed) PluginFailure(c, n);
   if (!claimed) {
     // A guess that the analyzers do not confirm: its answer is not used.
     try {
       if (pipe.Pending(true, n)) pipe.Take(true, n);
+    } catch (const EAnswerBound& e) {
+      AnswerFailed(c, n, e);
+      return stLeave;
     } catch (const std::exception&) {
       DisconnectQuietly();
       return stLeave;
     }
+    if (pluginFailed) return stNext;  // offered again at the next check
     StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
     c.uid4Saving.push_back(uid);
     return stNext;
@@ -506,8 +619,16 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
     if (!pipe.Pending(true, n)) pipe.Send(true, n);
     c.refill();
     TRequestPipe::TAnswer whole = pipe.Take(true, n);
+    if (whole.tooLarge) {
+      TooLarge(c, n, "mail", true);
+      c.uid4Saving.push_back(uid);
+      return stNext;
+    }
     gotMail = whole.ok;
     MailSource = std::move(whole.lines);
+  } catch (const EAnswerBound& e) {
+    AnswerFailed(c, n, e);
+    return stLeave;
   } catch (const std::exception&) {
     DisconnectQuietly();
     return stLeave;
@@ -528,7 +649,7 @@ void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std
   int iR = R_ERROR;
   try {
     TMsgType TempMsg;
-    TempMsg.Assign(mail);
+    TempMsg.Assign(std::move(mail));
     TempMsg.SetUID(uid);
     iR = DealOrder(TempMsg);
   } catch (...) {
@@ -536,6 +657,10 @@ void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std
     // that no analyzer could parse.
   }
   if (iR == R_NEW_ORDER) ++c.orderCount;
+  if (iR == R_PLUGIN_FAILED) {
+    PluginFailure(c, n);
+    return;  // offered again at the next check
+  }
   c.uid4Saving.push_back(uid);
 }
 
@@ -595,7 +720,8 @@ void TGetMailThd::CheckAccount(TAccountCheck& c) {
     congratulate();
     throw;
   }
-  congratulate();
+  // An account failed by an answer past its bounds has had its record.
+  if (!c.accountFailed) congratulate();
 }
 
 void TGetMailThd::FinishStep(TAccountCheck& c) {
@@ -622,7 +748,7 @@ void TGetMailThd::GetOrderMail(const TTaskData& t) {
 int TGetMailThd::DealOrder(TMsgType& AMsg) {
   try {
     TOrderData aOD;
-    if (!FParseGear.GetOrderData(AMsg, &aOD)) return R_ERROR;
+    if (!FParseGear.GetOrderData(AMsg, &aOD)) return FParseGear.LastCallFailed() ? R_PLUGIN_FAILED : R_ERROR;
     aOD.UID = AMsg.UID();
     if (Trim(aOD.RegName.str()).empty()) aOD.RegName = aOD.Name.str();
     if (IsDuplicatedOrder(aOD)) return R_ERROR;
@@ -644,6 +770,8 @@ int TGetMailThd::DealOrder(TMsgType& AMsg) {
 }
 
 bool TGetMailThd::IsDuplicatedOrder(const TOrderData& aOD) {
+  // A mail that shows no order number is no copy of another such mail.
+  if (aOD.OrderID.empty()) return false;
   auto orders = FOrderList.Lock();
   for (const auto& o : *orders)
     if (o->OrderID == aOD.OrderID) {

@@ -100,6 +100,7 @@ extern TLogList* FLogs;
 // Results of DealOrder.
 inline constexpr int R_ERROR = -1;
 inline constexpr int R_NEW_ORDER = 1;
+inline constexpr int R_PLUGIN_FAILED = 2;  // the analyzer helper crashed or hung
 
 class TGetMailThd {
  public:
@@ -126,6 +127,7 @@ class TGetMailThd {
   // Time-outs of the POP3 session, shortened by tests.
   int ConnectTimeoutMs = TPop3Session::kConnectTimeoutMs;
   int ReadTimeoutMs = TPop3Session::kReadTimeoutMs;
+  int AnswerTimeoutMs = TPop3Session::kAnswerTimeoutMs;
   // A PEM file of CAs trusted besides the system's for TLS accounts (set by
   // the CLI for private servers and tests); empty in the GUI. Set before Start.
   std::string CAFile;
@@ -163,6 +165,7 @@ class TGetMailThd {
     int unReceivedSeen = 0;          // progress: messages not handled before, so far
     std::function<void()> refill;    // tops up the header requests in flight
     bool epochChanged = false;       // the UIDs remembered belong to an earlier epoch
+    bool accountFailed = false;      // by a failure a step reported itself
   };
   enum TStep { stNext, stLeave };
   void GetOrderMail(const TTaskData& t);
@@ -175,6 +178,10 @@ class TGetMailThd {
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
+  void ClaimAhead(class TRequestPipe& pipe, int n);
+  void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
+  void PluginFailure(TAccountCheck& c, int n);
+  void AnswerFailed(TAccountCheck& c, int n, const struct EAnswerBound& e);
   void FinishStep(TAccountCheck& c);
   int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);

@@ -1,6 +1,10 @@
 #include "mailcheck/Pop3Session.h"
 
+#include "settings/TextConv.h"
+
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 
 namespace qnb {
 
@@ -49,10 +53,23 @@ void TPop3Session::Flush() {
   stream_.Write(out);
 }
 
+namespace {
+// Empty lines a server may send before a reply line.
+constexpr size_t kMaxBlankBytes = 64 * 1024;
+constexpr size_t kMaxCapaBytes = 64 * 1024;
+}  // namespace
+
 const TPop3Reply& TPop3Session::GetReply() {
+  reader_.SetDeadline(TLineReader::TClock::now() + std::chrono::milliseconds(AnswerTimeout));
   std::string line;
-  do line = Trim(reader_.ReadLine());
-  while (line.empty());
+  size_t blank = 0;
+  for (;;) {
+    line = reader_.ReadLine();
+    blank += line.size() + 2;
+    line = Trim(line);
+    if (!line.empty()) break;
+    if (blank > kMaxBlankBytes) throw EAnswerBound("Too many empty lines instead of a reply");
+  }
   lastReply_ = SplitReply(line);
   if (lastReply_.Status == TPop3Reply::rsUnknown) {
     // The server's text goes into the message, so keep it short.
@@ -71,15 +88,36 @@ bool TPop3Session::SendAndCheck(std::string_view cmd) {
   return GetReply().Status == TPop3Reply::rsOK;
 }
 
-void TPop3Session::ReadMultiLine(TStrings& dest) {
+void TPop3Session::ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff,
+                                 bool skipEmpty) {
+  size_t bytes = 0, lines = 0;
   for (;;) {
     std::string line = reader_.ReadLine();
     if (line.size() >= 1 && line[0] == '.') {
       if (line.size() == 1) return;
-      if (line[1] == '.') line.erase(0, 1);
+      if (unstuff && line[1] == '.') line.erase(0, 1);
     }
+    bytes += line.size() + 2;
+    if (skipEmpty && line.empty()) {
+      if (bytes > maxBytes) break;
+      continue;
+    }
+    if (++lines > maxLines || bytes > maxBytes) break;
     dest.push_back(std::move(line));
   }
+  // Past the bound: the rest is read, not kept, so the next answer is found;
+  // a server that never ends the answer ends the session.
+  const bool byLines = lines > maxLines;
+  const size_t discardLimit = 2 * kMaxMailBytes;
+  for (;;) {
+    const std::string line = reader_.ReadLine();
+    if (line == ".") break;
+    bytes += line.size() + 2;
+    ++lines;
+    if (bytes > discardLimit) throw EAnswerBound(kAnswerEndless);
+  }
+  if (byLines) throw EAnswerTooLarge(maxLines, lines);
+  throw EAnswerTooLarge(maxBytes, bytes);
 }
 
 void TPop3Session::Connect(int connectTimeoutMs) {
@@ -120,18 +158,15 @@ int TPop3Session::CheckMessages() {
   if (text.empty()) return 0;
   size_t blank = text.find(' ');
   if (blank == std::string::npos) throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
-  std::string_view field(text.data(), blank);
-  if (!field.empty() && field[0] == '+') field.remove_prefix(1);
-  int count = 0;
-  auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), count);
-  if (field.empty() || ec != std::errc() || end != field.data() + field.size())
+  int32_t count = 0;
+  if (!TryStrToInt(std::string_view(text.data(), blank), count))
     throw ENetFailure("Invalid STAT reply: " + text.substr(0, 100));
   return count;
 }
 
-bool TPop3Session::UIDL(TStrings& dest) {
+bool TPop3Session::UIDL(TStrings& dest, size_t maxLines) {
   if (!SendAndCheck("UIDL")) return false;
-  ReadMultiLine(dest);
+  ReadMultiLine(dest, MaxMailBytes, maxLines, true, false);
   return true;
 }
 
@@ -139,25 +174,22 @@ void TPop3Session::AskCapa() {
   capabilities_.clear();
   pipelining_ = false;
   if (!SendAndCheck("CAPA")) return;
-  ReadMultiLine(capabilities_);
+  ReadMultiLine(capabilities_, kMaxCapaBytes, SIZE_MAX, true, false);
   for (const auto& c : capabilities_) {
     const std::string word = Trim(std::string_view(c).substr(0, c.find(' ')));
     if (SameText(word, "PIPELINING")) pipelining_ = true;
   }
 }
 
-bool TPop3Session::ReadHeaderAnswer(TStrings& headerLines) {
+bool TPop3Session::ReadHeaderAnswer(TStrings& headerLines, size_t maxBytes) {
   if (GetReply().Status != TPop3Reply::rsOK) return false;
-  for (;;) {
-    std::string line = reader_.ReadLine();
-    if (line == ".") return true;
-    if (!line.empty()) headerLines.push_back(std::move(line));
-  }
+  ReadMultiLine(headerLines, std::min(maxBytes, MaxHeaderBytes), SIZE_MAX, false, true);
+  return true;
 }
 
-bool TPop3Session::ReadRetrieveAnswer(TStrings& dest) {
+bool TPop3Session::ReadRetrieveAnswer(TStrings& dest, size_t maxBytes) {
   if (GetReply().Status != TPop3Reply::rsOK) return false;
-  ReadMultiLine(dest);
+  ReadMultiLine(dest, std::min(maxBytes, MaxMailBytes), SIZE_MAX, true, false);
   return true;
 }
 

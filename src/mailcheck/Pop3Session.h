@@ -5,6 +5,7 @@
 // block; only Disconnect() may come from another thread (the stop request),
 // and it makes a blocked connect, handshake or read fail at once.
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,9 @@ class EPop3ReplyError : public ENetError {
   TStrings text_;
 };
 
+// Text of the failure for an answer that would not end even after the bound.
+inline constexpr const char* kAnswerEndless = "The server's answer does not end";
+
 // Text of the failure for a command that holds a line break.
 inline constexpr const char* kLineBreakInCommand = "Line break in a command";
 
@@ -51,6 +55,12 @@ class TPop3Session {
   static constexpr int kDefaultPort = 110;
   static constexpr int kReadTimeoutMs = 100000;
   static constexpr int kConnectTimeoutMs = 10000;
+  // Bounds of one answer: a header, a whole mail, and the time from its
+  // first byte to its last (a slow line of 1 Mbit/s still brings a whole
+  // mail of the largest size in time).
+  static constexpr size_t kMaxHeaderBytes = size_t(1) << 20;
+  static constexpr size_t kMaxMailBytes = size_t(64) << 20;
+  static constexpr int kAnswerTimeoutMs = 600000;
 
   TPop3Session();
   // Closes the connection without sending QUIT.
@@ -64,6 +74,9 @@ class TPop3Session {
   std::string UserName;
   std::string Password;
   int ReadTimeout = kReadTimeoutMs;  // ms, the longest wait for any data
+  int AnswerTimeout = kAnswerTimeoutMs;  // ms, the longest time for one answer
+  size_t MaxHeaderBytes = kMaxHeaderBytes;
+  size_t MaxMailBytes = kMaxMailBytes;
   size_t MaxLineLength = TLineReader::kDefaultMaxLineLength;
   TSecurity Security = secNone;
   std::string CAFile;  // PEM file of CAs trusted besides the system's; may be empty
@@ -82,15 +95,18 @@ class TPop3Session {
   int CheckMessages();
 
   // UIDL without argument: true and the listing lines appended to dest on
-  // "+OK"; false on "-ERR".
-  bool UIDL(TStrings& dest);
+  // "+OK"; false on "-ERR". More than maxLines lines (one per message of
+  // STAT), or lines holding more than MaxMailBytes, are EAnswerTooLarge.
+  bool UIDL(TStrings& dest, size_t maxLines = SIZE_MAX);
 
   // "TOP n 0": true and the header lines (empty lines skipped, dots left as
-  // they came) on "+OK"; false on "-ERR", and the session stays usable.
+  // they came) on "+OK"; false on "-ERR", and the session stays usable. A
+  // header over MaxHeaderBytes is EAnswerTooLarge.
   bool RetrieveHeader(int n, TStrings& headerLines);
   bool RetrieveHeader(int n, TMailMessage& msg);
 
-  // RETR n: true and the message lines (dot-unstuffed) appended on "+OK".
+  // RETR n: true and the message lines (dot-unstuffed) appended on "+OK". A
+  // mail over MaxMailBytes is EAnswerTooLarge.
   bool Retrieve(int n, TStrings& dest);
 
   // True while the connection is open and not found closed by the server.
@@ -114,9 +130,13 @@ class TPop3Session {
   void QueueCommand(std::string_view cmd);
   void Flush();
   // The answer to a "TOP n 0" / "RETR n" sent earlier, as RetrieveHeader and
-  // Retrieve read it.
-  bool ReadHeaderAnswer(TStrings& headerLines);
-  bool ReadRetrieveAnswer(TStrings& dest);
+  // Retrieve read it; maxBytes below the session's bound keeps less (the
+  // answer is then EAnswerTooLarge with its whole size, read to its end).
+  bool ReadHeaderAnswer(TStrings& headerLines, size_t maxBytes = SIZE_MAX);
+  // True when the next answer has come in whole (a multi-line one up to its
+  // closing dot), so that reading it will not wait for the server.
+  bool AnswerArrived() const { return reader_.BufferedHasDotLine(); }
+  bool ReadRetrieveAnswer(TStrings& dest, size_t maxBytes = SIZE_MAX);
 
  private:
   void SendCmd(std::string_view cmd);
@@ -126,7 +146,9 @@ class TPop3Session {
   void RequireOK(std::string_view cmd);
   // For the commands that accept both answers.
   bool SendAndCheck(std::string_view cmd);
-  void ReadMultiLine(TStrings& dest);
+  // The lines up to the closing dot; past maxBytes or maxLines the rest is
+  // read and dropped and EAnswerTooLarge thrown.
+  void ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff, bool skipEmpty);
 
   void StartTls();
   void AskCapa();

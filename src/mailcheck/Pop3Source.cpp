@@ -8,8 +8,8 @@ size_t TPop3Source::QueueRequest(bool whole, int n) {
   return cmd.size() + 2;
 }
 
-bool TPop3Source::ReadAnswer(bool whole, int /*n*/, TStrings& lines) {
-  return whole ? session_.ReadRetrieveAnswer(lines) : session_.ReadHeaderAnswer(lines);
+bool TPop3Source::ReadAnswer(bool whole, int /*n*/, TStrings& lines, size_t room) {
+  return whole ? session_.ReadRetrieveAnswer(lines, room) : session_.ReadHeaderAnswer(lines, room);
 }
 
 }  // namespace qnb

@@ -14,17 +14,23 @@ class TPop3Source final : public TMailSource {
   TPop3Session& Session() { return session_; }
 
   void Connect(int connectTimeoutMs) override { session_.Connect(connectTimeoutMs); }
-  int CheckMessages() override { return session_.CheckMessages(); }
-  bool List(TStrings& dest) override { return session_.UIDL(dest); }
+  int CheckMessages() override { return count_ = session_.CheckMessages(); }
+  // A listing longer than the message count is a server's fault.
+  bool List(TStrings& dest) override { return session_.UIDL(dest, count_ > 0 ? static_cast<size_t>(count_) : SIZE_MAX); }
   bool Pipelining() override { return session_.Pipelining(); }
   size_t QueueRequest(bool whole, int n) override;
   void Flush() override { session_.Flush(); }
-  bool ReadAnswer(bool whole, int n, TStrings& lines) override;
+  bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) override;
+  size_t MaxAnswerBytes(bool whole) const override {
+    return whole ? session_.MaxMailBytes : session_.MaxHeaderBytes;
+  }
+  bool AnswerArrived() override { return session_.AnswerArrived(); }
   bool Connected() override { return session_.Connected(); }
   void Disconnect() override { session_.Disconnect(); }
 
  private:
   TPop3Session session_;
+  int count_ = 0;
 };
 
 }  // namespace qnb

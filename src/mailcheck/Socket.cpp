@@ -34,18 +34,18 @@ std::string SocketErrorText(int code, const std::string& text) {
   return "Socket error " + std::to_string(code) + ": " + text;
 }
 
-std::string ErrText(int err) {
-  char buf[256];
-  // GNU strerror_r may return a static string instead of filling buf.
-  const char* s = strerror_r(err, buf, sizeof buf);
-  return s;
-}
-
 struct TAddrInfoFree {
   void operator()(addrinfo* p) const { freeaddrinfo(p); }
 };
 
 }  // namespace
+
+std::string SocketErrorMessage(int err) {
+  char buf[256];
+  // GNU strerror_r may return a static string instead of filling buf.
+  const char* s = strerror_r(err, buf, sizeof buf);
+  return SocketErrorText(err, s);
+}
 
 TSocket::TSocket() {
   int p[2];
@@ -67,7 +67,7 @@ void TSocket::ThrowIfClosed() const {
   if (state_.load() == ssClosed) throw ENetFailure(kNotConnected);
 }
 
-void TSocket::ThrowErrno(int err) { throw ESocketError(err, SocketErrorText(err, ErrText(err))); }
+void TSocket::ThrowErrno(int err) { throw ESocketError(err, SocketErrorMessage(err)); }
 
 bool TSocket::WaitFor(short events, int timeoutMs) {
   auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);

@@ -45,6 +45,9 @@ inline constexpr const char* kConnectTimeout = "Connect Timeout";
 inline constexpr const char* kNotConnected = "Not Connected";
 inline constexpr const char* kClosedByPeer = "Connection Closed Gracefully";
 
+// "Socket error N: " and the system's text for the errno value.
+std::string SocketErrorMessage(int err);
+
 class TByteStream {
  public:
   virtual ~TByteStream() = default;

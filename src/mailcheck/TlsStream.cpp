@@ -100,13 +100,6 @@ std::string QueuedReason() {
   return buf;
 }
 
-std::string SocketErrorMessage(int code) {
-  char buf[256];
-  // GNU strerror_r may return a static string instead of filling buf.
-  const char* s = strerror_r(code, buf, sizeof buf);
-  return "Socket error " + std::to_string(code) + ": " + s;
-}
-
 thread_local TTlsPeerInfo* tReport = nullptr;
 
 std::string NameText(const X509_NAME* name) {

@@ -115,15 +115,6 @@ const char* DefaultPort(TProtocol p, TSecurity s) {
   return tls ? "995" : "110";
 }
 
-bool TryStrToInt(const std::string& text, int32_t& value) {
-  const char* b = text.data();
-  const char* e = b + text.size();
-  if (b != e && *b == '+') ++b;
-  if (b == e) return false;
-  auto [end, ec] = std::from_chars(b, e, value);
-  return ec == std::errc() && end == e;
-}
-
 TOptions::TOptions() : GENERAL_SECTION("GENERAL"), ACCOUNT_SECTION("ACCOUNT") {}
 
 TOptions::~TOptions() { ClearList(AccountList); }

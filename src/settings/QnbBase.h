@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/TextConv.h"
 #include "settings/ThreadList.h"
 
 namespace qnb {
@@ -112,8 +113,5 @@ std::string EncodePass(const std::string& password);
 // Throws ECipherError (settings/VrCipher.h) when the text does not decode.
 std::string DecodePass(const std::string& stored);
 
-// Decimal integer text (optional sign, digits, 32-bit range) to a number;
-// false for anything else.
-bool TryStrToInt(const std::string& text, int32_t& value);
 
 }  // namespace qnb

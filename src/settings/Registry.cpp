@@ -1,5 +1,7 @@
 #include "settings/Registry.h"
 
+#include "settings/QtBytes.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QSettings>
@@ -18,18 +20,6 @@ namespace {
 // A key's own (unnamed) value. Writing it marks an empty key as existing,
 // which INI groups cannot express otherwise.
 const QString kKeyMarker = QStringLiteral(".");
-
-QString ToQ(const std::string& bytes) {
-  // UTF-8 text stays readable in the file; other bytes map one to one.
-  QString s = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  if (s.toUtf8() == QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()))) return s;
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string FromQ(const QString& s) {
-  QByteArray b = s.toUtf8();
-  return std::string(b.constData(), static_cast<size_t>(b.size()));
-}
 
 QString Group(const std::string& key) {
   QStringList parts = ToQ(key).split(QLatin1Char('\\'));

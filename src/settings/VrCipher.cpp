@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "settings/TextConv.h"
+
 namespace qnb {
 
 namespace {
@@ -16,13 +18,6 @@ TKey MakeKey(std::string_view key) {
   TKey k{};
   for (size_t i = 0; i < k.size() && i < key.size(); ++i) k[i] = static_cast<unsigned char>(key[i]);
   return k;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // Encrypts or decrypts whole 16-byte blocks, each on its own (ECB, no padding).
@@ -59,7 +54,7 @@ std::string HexToString(std::string_view hex) {
   for (size_t p = 0; p < hex.size(); p += 2) {
     int value = 0;
     for (size_t k = p; k < p + 2 && k < hex.size(); ++k) {
-      int d = HexDigit(hex[k]);
+      int d = HexDigitValue(hex[k]);
       if (d < 0) throw ECipherError("'" + std::string(hex.substr(p, 2)) + "' is not a valid hexadecimal value");
       value = value * 16 + d;
     }

@@ -154,6 +154,7 @@ TEST_F(InstallTest, InstallsExactlyTheShippedFiles) {
   std::set<std::string> expected = {
       (bin / "quenbell-cli").string(),
       (app / "quenbell-cli").string(),
+      (app / "quenbell-analyzer-host").string(),
       (app / "OMAnalyze/paynimbus.so").string(),
       (fs::path(QUENBELL_INSTALL_INCLUDEDIR) / "quenbell/analyzer.h").string(),
       (data / "doc/quenbell/plugins.md").string(),

@@ -335,6 +335,102 @@ TEST_F(Pop3Scripted, OperationsAfterDisconnectFailAsNotConnected) {
   ASSERT_TRUE(srv.WaitDone());
 }
 
+// Past its bound an answer fails alone: the rest of it is read and dropped, so
+// the next answer is read as it came.
+TEST_F(Pop3Scripted, AnswerPastItsBoundFailsAloneAndTheSessionStaysInStep) {
+  srv.Login();
+  srv.Expect("TOP 1 0").Reply("+OK").Repeat("X-Filler: 0123456789012345678901234567890123456789\r\n", 40);
+  srv.Reply(".");
+  srv.Expect("TOP 2 0").Reply("+OK").Repeat("\r\n", 1000).Reply("Subject: hi").Reply(".");
+  srv.Expect("RETR 3").Reply("+OK").Repeat("body line of the mail\r\n", 100).Reply(".");
+  srv.Expect("UIDL").Reply("+OK").Send("1 a\r\n2 b\r\n3 c\r\n.\r\n");
+  srv.Expect("TOP 4 0").Reply("+OK").Reply("Subject: fits").Reply(".");
+  Start();
+  pop.MaxHeaderBytes = 1000;
+  pop.MaxMailBytes = 1000;
+  pop.Connect();
+  TStrings lines;
+  try {
+    pop.RetrieveHeader(1, lines);
+    ADD_FAILURE() << "no bound";
+  } catch (const EAnswerTooLarge& e) {
+    EXPECT_EQ(e.Limit(), 1000u);
+    EXPECT_EQ(e.Size(), 40u * 52);
+  }
+  EXPECT_THAT(lines, testing::SizeIs(testing::Le(1000u / 52)));
+  // Empty lines are skipped, but count.
+  EXPECT_THROW(pop.RetrieveHeader(2, lines), EAnswerTooLarge);
+  TStrings mail;
+  EXPECT_THROW(pop.Retrieve(3, mail), EAnswerTooLarge);
+  TStrings uids;
+  try {
+    pop.UIDL(uids, 2);
+    ADD_FAILURE() << "no bound";
+  } catch (const EAnswerTooLarge& e) {
+    EXPECT_EQ(e.Limit(), 2u);
+    EXPECT_EQ(e.Size(), 3u);
+  }
+  TStrings fits;
+  EXPECT_TRUE(pop.RetrieveHeader(4, fits));
+  EXPECT_THAT(fits, ElementsAre("Subject: fits"));
+  Finish();
+}
+
+// Answers that never end or trickle end within the answer time, however
+// short each wait for data is: empty lines before a reply, inside a header,
+// and a mail that goes on and on.
+TEST(Pop3Bounds, EndlessAndTricklingAnswersEndInTime) {
+  struct Case {
+    const char* name;
+    std::function<void(TScriptedPop3Server&)> script;
+    std::function<void(TPop3Session&)> call;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"empty lines before a reply", [](TScriptedPop3Server& s) { s.Expect("STAT").Repeat("\r\n", 0, 20); },
+       [](TPop3Session& p) { p.CheckMessages(); }, kAnswerTimeout},
+      {"header trickling empty lines",
+       [](TScriptedPop3Server& s) { s.Expect("TOP 1 0").Reply("+OK").Repeat("\r\n", 0, 20); },
+       [](TPop3Session& p) {
+         TStrings l;
+         p.RetrieveHeader(1, l);
+       },
+       kAnswerTimeout},
+      {"mail that never ends",
+       [](TScriptedPop3Server& s) { s.Expect("RETR 1").Reply("+OK").Repeat(std::string(998, 'x') + "\r\n", 0); },
+       [](TPop3Session& p) {
+         TStrings l;
+         p.Retrieve(1, l);
+       },
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    TScriptedPop3Server srv;
+    srv.Login();
+    c.script(srv);
+    srv.Start();
+    // Closed only when destroyed: till then a server blocked in a send stays so.
+    auto session = std::make_unique<TPop3Session>();
+    TPop3Session& pop = *session;
+    pop.Host = "127.0.0.1";
+    pop.Port = srv.Port();
+    pop.UserName = "user";
+    pop.Password = "pass";
+    pop.ReadTimeout = 3000;
+    pop.AnswerTimeout = 600;
+    pop.MaxMailBytes = size_t(1) << 20;
+    pop.Connect();
+    const auto t0 = TClock::now();
+    const std::string text = FailureText<EAnswerBound>([&] { c.call(pop); });
+    // Endless at full speed: the bound on what is dropped, or the time.
+    if (c.failure) EXPECT_EQ(text, c.failure) << c.name;
+    else EXPECT_THAT(text, testing::AnyOf(kAnswerTimeout, kAnswerEndless)) << c.name;
+    EXPECT_LT(MsSince(t0), 2500) << c.name;
+    session.reset();
+    EXPECT_TRUE(srv.WaitDone()) << c.name;
+  }
+}
+
 TEST(Pop3Connect, RefusedConnectionIsASocketErrorWithItsCode) {
   // A port that was free a moment ago: nobody listens there.
   int s = socket(AF_INET, SOCK_STREAM, 0);

@@ -83,6 +83,13 @@ TScriptedPop3Server& TScriptedPop3Server::SendSlowly(std::string raw, size_t chu
   return *this;
 }
 
+TScriptedPop3Server& TScriptedPop3Server::Repeat(std::string chunk, size_t times, int delayMs) {
+  TStep step{TStep::skRepeat, std::move(chunk), delayMs};
+  step.Times = times;
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
 TScriptedPop3Server& TScriptedPop3Server::Close() {
   steps_.push_back({TStep::skClose});
   return *this;
@@ -258,6 +265,15 @@ bool TScriptedPop3Server::PlayStep(int conn, const TStep& step) {
       if (!SendAll(conn, step.Text)) {
         AddError("send failed before " + step.Text.substr(0, 40));
         return false;
+      }
+      return true;
+    case TStep::skRepeat:
+      for (size_t i = 0; step.Times == 0 || i < step.Times; ++i) {
+        if (step.Ms > 0 && !Sleep(step.Ms)) return false;
+        if (!SendAll(conn, step.Text)) {
+          if (step.Times != 0) AddError("send failed in a repeated " + step.Text.substr(0, 40));
+          return false;
+        }
       }
       return true;
     case TStep::skExpect: {

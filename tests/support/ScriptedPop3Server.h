@@ -47,6 +47,11 @@ class TScriptedPop3Server {
   TScriptedPop3Server& ExpectSilence(int ms);
   // raw in pieces of `chunk` bytes with a pause of delayMs before each.
   TScriptedPop3Server& SendSlowly(std::string raw, size_t chunk, int delayMs);
+  // chunk `times` times, with a pause of delayMs before each; times 0: until
+  // the client goes away, which then ends the script without an error (an
+  // answer that never ends, or trickles). Nothing is held but the chunk, so
+  // big answers cost the test process no memory.
+  TScriptedPop3Server& Repeat(std::string chunk, size_t times, int delayMs = 0);
   // Ends the connection at once (the client sees the end of the stream).
   TScriptedPop3Server& Close();
   // From here on TLS: the server's side of the handshake with this
@@ -78,10 +83,11 @@ class TScriptedPop3Server {
 
  private:
   struct TStep {
-    enum TKind { skSend, skExpect, skPause, skSilence, skClose, skHalfClose, skStartTls } Kind;
+    enum TKind { skSend, skRepeat, skExpect, skPause, skSilence, skClose, skHalfClose, skStartTls } Kind;
     std::string Text;
     int Ms = 0;
     std::string Key;  // skStartTls: Text is the certificate file
+    size_t Times = 0;  // skRepeat
   };
 
   void Run();

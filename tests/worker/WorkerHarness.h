@@ -61,6 +61,8 @@ inline TTaskData Task(int id, const TTaskSpec& s) {
 class TCheckHarness {
  public:
   explicit TCheckHarness(const std::string& pluginDir = QUENBELL_PLUGIN_DIR) : gear(pluginDir) {}
+  // With the plug-ins in this helper executable.
+  TCheckHarness(const std::string& pluginDir, const std::string& helperPath) : gear(pluginDir, helperPath) {}
 
   // One whole run over the tasks; returns its status records in queue order.
   std::vector<TLogRec> Run(const std::vector<TTaskSpec>& specs, int readTimeoutMs = 5000) {
@@ -70,6 +72,7 @@ class TCheckHarness {
     TGetMailThd worker(target.get(), tasks, orders, gear, &logs, &uids);
     worker.ReadTimeoutMs = readTimeoutMs;
     worker.ConnectTimeoutMs = 3000;
+    worker.AnswerTimeoutMs = answerTimeoutMs;
     worker.Start();
     worker.WaitFor();
     return Drain();
@@ -86,6 +89,7 @@ class TCheckHarness {
     return ids;
   }
 
+  int answerTimeoutMs = TPop3Session::kAnswerTimeoutMs;
   TParseGear gear;
   TTaskList tasks;
   TOrderList orders;

@@ -177,6 +177,25 @@ TEST(WorkerRun, LongHostNameIsNotCutInTheTask) {
   EXPECT_EQ(logs[0].Server, host.substr(0, 50));
 }
 
+// A Stop while the connection is being made (here: waiting for the greeting)
+// reports the stop, not a network failure.
+TEST(WorkerStop, StopDuringTheConnectReportsOnlyTheStop) {
+  TScriptedPop3Server silent;
+  silent.Pause(3000).Reply("+OK late");
+  silent.Start();
+  TCheckHarness h;
+  ClearList(h.tasks);
+  h.tasks.Add(std::make_unique<TTaskData>(Task(0, At(silent, "A"))));
+  TGetMailThd worker(h.target.get(), h.tasks, h.orders, h.gear, &h.logs, &h.uids);
+  worker.Start();
+  for (int i = 0; i < 200 && h.target->Posts().size() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  worker.Stop();
+  worker.WaitFor();
+  EXPECT_THAT(Codes(h.Drain()), ElementsAre("ltSingleTaskBegin Begin", "ltConnecting Connecting",
+                                            "ltStopManually Stop", "ltQuit Quit", "ltAllTaskFinished 0"));
+}
+
 TEST(WorkerStop, StopBetweenAccountsStartsNoFurtherAccount) {
   TScriptedPop3Server slow;
   slow.Login().Expect("STAT").Pause(800).Reply("+OK 0 0").Expect("QUIT");

@@ -1,0 +1,122 @@
+// Peak memory of check runs against servers that go to and past the bounds of
+// an answer: a payment mail just over the largest allowed size, a header
+// answer that never ends, one that trickles empty lines, and last a payment
+// mail just under the largest size. The worker runs in this process with its plug-ins in the helper;
+// the scripted servers hold no more than one line each. Prints the time of
+// each run, this process's peak resident memory after it and, at the end,
+// the helper's. The goal: within twice the largest allowed mail (128 MiB).
+//
+//   bench_bounds
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TestConfig.h"
+#include "mailcheck/OrderMailUtils.h"
+#include "support/PayNimbusMail.h"
+#include "support/ScriptedPop3Server.h"
+
+namespace {
+
+using qnb::test::TScriptedPop3Server;
+
+double PeakMiB(int who) {
+  rusage ru{};
+  getrusage(who, &ru);
+  return static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+std::string HeaderOf(const std::string& mail) { return mail.substr(0, mail.find("\r\n\r\n") + 2); }
+
+// One account with one message: STAT, UIDL, then what `top` and `retr`
+// script for "TOP 1 0" and "RETR 1".
+void OneMessage(TScriptedPop3Server& srv) {
+  srv.Login().Expect("STAT").Reply("+OK 1 999").Expect("UIDL").Reply("+OK").Reply("1 m1").Reply(".");
+  srv.Expect("TOP 1 0");
+}
+
+}  // namespace
+
+int main() {
+  using Clock = std::chrono::steady_clock;
+  const std::string payment = qnb::test::MakePayNimbusMail(1);
+  const std::string line = "X-Filler: " + std::string(988, 'f') + "\r\n";  // 1000 bytes
+  const size_t maxMail = qnb::TPop3Session::kMaxMailBytes;
+  const size_t header = HeaderOf(payment).size() + 2;
+
+  struct TScenario {
+    const char* name;
+    void (*script)(TScriptedPop3Server&, const std::string&, const std::string&, size_t);
+  };
+  const TScenario scenarios[] = {
+      {"payment mail just over 64 MiB",
+       [](TScriptedPop3Server& s, const std::string& pay, const std::string& fill, size_t lines) {
+         OneMessage(s);
+         s.Reply("+OK").Send(HeaderOf(pay)).Reply(".").Expect("RETR 1");
+         s.Reply("+OK").Send(HeaderOf(pay) + "\r\n").Repeat(fill, lines + 2000).Reply(".").Expect("QUIT");
+       }},
+      {"header that never ends",
+       [](TScriptedPop3Server& s, const std::string&, const std::string& fill, size_t) {
+         OneMessage(s);
+         s.Reply("+OK").Repeat(fill, 0);
+       }},
+      {"header trickling empty lines (answer time 3 s)",
+       [](TScriptedPop3Server& s, const std::string&, const std::string&, size_t) {
+         OneMessage(s);
+         s.Reply("+OK").Repeat("\r\n", 0, 10);
+       }},
+      {"payment mail just under 64 MiB",
+       [](TScriptedPop3Server& s, const std::string& pay, const std::string& fill, size_t lines) {
+         OneMessage(s);
+         s.Reply("+OK").Send(HeaderOf(pay)).Reply(".").Expect("RETR 1");
+         s.Reply("+OK").Send(HeaderOf(pay) + "\r\n").Repeat(fill, lines).Reply(".").Expect("QUIT");
+       }},
+  };
+
+  std::printf("largest allowed mail %zu MiB, header %zu MiB; goal: peak within %zu MiB\n", maxMail >> 20,
+              qnb::TPop3Session::kMaxHeaderBytes >> 20, 2 * (maxMail >> 20));
+  std::printf("before the runs: peak RSS %.1f MiB\n", PeakMiB(RUSAGE_SELF));
+  {
+    qnb::TParseGear gear(QUENBELL_PLUGIN_DIR, QUENBELL_ANALYZER_HOST);
+    for (const TScenario& sc : scenarios) {
+      TScriptedPop3Server srv;
+      sc.script(srv, payment, line, (maxMail - header) / line.size() - 1);
+      srv.Start();
+      qnb::TTaskList tasks;
+      qnb::TOrderList orders;
+      qnb::TLogList logs;
+      qnb::TUidlList uids;
+      qnb::TTaskData t;
+      t.Account = "Bench";
+      t.Server = "127.0.0.1";
+      t.Port = std::to_string(srv.Port());
+      t.Username = "user";
+      t.Password = "pass";
+      tasks.Add(std::make_unique<qnb::TTaskData>(t));
+      const auto t0 = Clock::now();
+      {
+        qnb::TGetMailThd worker(nullptr, tasks, orders, gear, &logs, &uids);
+        worker.AnswerTimeoutMs = 3000;
+        worker.Start();
+        worker.WaitFor();
+      }
+      std::string failure;
+      while (auto rec = logs.TakeFirst())
+        if (rec->LogCode == qnb::ltSizeError || rec->LogCode == qnb::ltSingleTaskFailed ||
+            rec->LogCode == qnb::ltAdvanceError)
+          failure = std::string(qnb::LogTypeName(rec->LogCode)) + " \"" + rec->LogMessage.str() + "\"";
+      std::printf("%s: %.2f s, peak RSS %.1f MiB, %s\n", sc.name,
+                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF),
+                  failure.empty() ? "no failure record" : failure.c_str());
+      std::fflush(stdout);
+      srv.WaitDone(10000);
+    }
+  }
+  // The helper has been reaped with the analyzer host.
+  std::printf("analyzer helper: peak RSS %.1f MiB\n", PeakMiB(RUSAGE_CHILDREN));
+  return 0;
+}

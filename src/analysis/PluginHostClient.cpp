@@ -1,0 +1,217 @@
+#include "analysis/PluginHostClient.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace qnb {
+
+using namespace hostproto;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+int MsLeft(TClock::time_point deadline) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+  return ms < 0 ? 0 : static_cast<int>(ms);
+}
+
+struct TCallFailure {
+  bool timedOut;
+};
+
+// Waits for the descriptor; TCallFailure at the deadline or on an error.
+void WaitFd(int fd, short events, TClock::time_point deadline) {
+  for (;;) {
+    if (TClock::now() >= deadline) throw TCallFailure{true};
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, MsLeft(deadline) + 1);
+    if (r > 0) return;
+    if (r < 0 && errno != EINTR) throw TCallFailure{false};
+  }
+}
+
+void SendAll(int fd, std::string_view data, TClock::time_point deadline) {
+  size_t off = 0;
+  while (off < data.size()) {
+    const ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      off += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      WaitFd(fd, POLLOUT, deadline);
+      continue;
+    }
+    throw TCallFailure{false};
+  }
+}
+
+void ReadAll(int fd, char* buf, size_t size, TClock::time_point deadline) {
+  size_t off = 0;
+  while (off < size) {
+    const ssize_t n = recv(fd, buf + off, size - off, MSG_DONTWAIT);
+    if (n > 0) {
+      off += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) throw TCallFailure{false};
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      WaitFd(fd, POLLIN, deadline);
+      continue;
+    }
+    throw TCallFailure{false};
+  }
+}
+
+}  // namespace
+
+TPluginHostClient::TPluginHostClient(std::string helperPath, int callTimeoutMs)
+    : helperPath_(std::move(helperPath)), timeoutMs_(callTimeoutMs) {}
+
+TPluginHostClient::~TPluginHostClient() {
+  if (pid_ >= 0) End(false);
+}
+
+void TPluginHostClient::Start() {
+  int sv[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+    throw EPluginHost(std::string("cannot start the analyzer helper: ") + std::strerror(errno));
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  // The helper talks over its standard input; what plug-ins print goes to
+  // the standard error, never into the messages or the CLI's output.
+  posix_spawn_file_actions_adddup2(&fa, sv[1], 0);
+  posix_spawn_file_actions_adddup2(&fa, 2, 1);
+  char* argv[] = {const_cast<char*>(helperPath_.c_str()), nullptr};
+  pid_t pid = -1;
+  const int err = posix_spawn(&pid, helperPath_.c_str(), &fa, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(sv[1]);
+  if (err != 0) {
+    close(sv[0]);
+    throw EPluginHost("cannot start the analyzer helper \"" + helperPath_ + "\": " + std::strerror(err));
+  }
+  pid_ = pid;
+  fd_ = sv[0];
+}
+
+std::string TPluginHostClient::End(bool kill) {
+  if (fd_ >= 0) close(fd_);  // a helper waiting for work sees the end and exits
+  fd_ = -1;
+  if (pid_ < 0) return "not running";
+  int status = 0;
+  pid_t r;
+  if (kill) ::kill(pid_, SIGKILL);
+  // One that reads on after the close gets a moment, then is killed.
+  const auto deadline = TClock::now() + std::chrono::milliseconds(kill ? 5000 : 1000);
+  while ((r = waitpid(pid_, &status, WNOHANG)) == 0 && TClock::now() < deadline) usleep(2000);
+  if (r == 0) {
+    ::kill(pid_, SIGKILL);
+    r = waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  if (r < 0) return "ended";
+  if (WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    const char* name = sigdescr_np(sig);
+    return "ended by signal " + std::to_string(sig) + (name ? std::string(" (") + name + ")" : std::string());
+  }
+  return "exited with status " + std::to_string(WEXITSTATUS(status));
+}
+
+void TPluginHostClient::EnsureRunning() {
+  if (pid_ >= 0) return;
+  Start();
+  TLoad load;
+  load.Paths = paths_;
+  loaded_ = Answer<TLoaded>(Call(Encode(load), mkLoaded)).Items;
+}
+
+std::string TPluginHostClient::Call(const std::string& frame, TKind expected) {
+  return Call([&](const std::function<void(std::string_view)>& put) { put(frame); }, expected);
+}
+
+std::string TPluginHostClient::Call(const std::function<void(const std::function<void(std::string_view)>&)>& send,
+                                    TKind expected) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
+  try {
+    send([&](std::string_view piece) { SendAll(fd_, piece, deadline); });
+    char header[kHeaderSize];
+    ReadAll(fd_, header, sizeof header, deadline);
+    uint32_t length = 0;
+    TKind kind{};
+    DecodeHeader(std::string_view(header, sizeof header), length, kind);
+    if (kind != expected) throw EProtocol("answer of the wrong kind");
+    std::string payload(length, '\0');
+    ReadAll(fd_, payload.data(), length, deadline);
+    return payload;
+  } catch (const TCallFailure& f) {
+    if (f.timedOut) {
+      End(true);
+      throw EPluginHost("the analyzer helper did not answer within " + std::to_string(timeoutMs_ / 1000) + " s");
+    }
+    throw EPluginHost("the analyzer helper " + End(false));
+  } catch (const EProtocol& e) {
+    Wrong(e.what());
+  }
+}
+
+void TPluginHostClient::Wrong(const std::string& what) {
+  End(true);
+  throw EPluginHost("the analyzer helper answered wrongly: " + what);
+}
+
+std::vector<TLoadedItem> TPluginHostClient::Load(const std::vector<std::string>& paths) {
+  if (pid_ >= 0) End(false);
+  paths_ = paths;
+  loaded_.clear();
+  EnsureRunning();
+  return loaded_;
+}
+
+std::vector<int32_t> TPluginHostClient::Claim(const std::vector<std::string>& headers) {
+  EnsureRunning();
+  TClaim claim;
+  claim.Headers = headers;
+  TClaimed answer = Answer<TClaimed>(Call(Encode(claim), mkClaimed));
+  if (answer.Parsers.size() != headers.size()) Wrong("answers for another number of mails");
+  return answer.Parsers;
+}
+
+TParsed TPluginHostClient::Parse(int32_t from, const TStrings& body, const TStrings& header,
+                                 const TStrings& source) {
+  EnsureRunning();
+  return Answer<TParsed>(Call(
+      [&](const std::function<void(std::string_view)>& put) { EncodeParse(from, body, header, source, put); },
+      mkParsed));
+}
+
+std::string DefaultPluginHelper() {
+  const char* inProcess = std::getenv("QUENBELL_PLUGINS_IN_PROCESS");
+  if (inProcess && *inProcess && std::strcmp(inProcess, "0") != 0) return {};
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string exe(buf, static_cast<size_t>(n));
+  const auto slash = exe.rfind('/');
+  const std::string path = (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) +
+                           "/quenbell-analyzer-host";
+  return access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+}  // namespace qnb

@@ -1,0 +1,82 @@
+#pragma once
+// The analyzer host's side of the helper process that runs the plug-ins:
+// starts quenbell-analyzer-host, talks to it over a socket pair and, when a
+// call fails (the helper crashed, aborted, or did not answer in time), ends
+// it; the next call starts a fresh one and loads the same plug-ins again.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "analysis/PluginProtocol.h"
+
+namespace qnb {
+
+// A call to the helper failed; the helper is gone.
+struct EPluginHost : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class TPluginHostClient {
+ public:
+  static constexpr int kCallTimeoutMs = 10000;
+
+  explicit TPluginHostClient(std::string helperPath, int callTimeoutMs = kCallTimeoutMs);
+  ~TPluginHostClient();
+  TPluginHostClient(const TPluginHostClient&) = delete;
+  TPluginHostClient& operator=(const TPluginHostClient&) = delete;
+
+  // Starts the helper afresh with these libraries; the accepted ones, in
+  // order. Every later call loads the same ones into a restarted helper.
+  std::vector<hostproto::TLoadedItem> Load(const std::vector<std::string>& paths);
+  // Per header text: the index of the claiming plug-in, or -1.
+  std::vector<int32_t> Claim(const std::vector<std::string>& headers);
+  // A parse of the mail's lines from plug-in `from` on; the request is sent
+  // as it is encoded, never held whole.
+  hostproto::TParsed Parse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+
+  // The helper's process, -1 when none runs (for tests).
+  pid_t Pid() const { return pid_; }
+  int CallTimeoutMs() const { return timeoutMs_; }
+
+ private:
+  void Start();
+  void EnsureRunning();
+  // Sends the frame and returns the payload of an answer of the expected
+  // kind; any failure ends the helper and is EPluginHost.
+  std::string Call(const std::string& frame, hostproto::TKind expected);
+  // The same for a request sent by `send`, which writes through the
+  // function it is given.
+  std::string Call(const std::function<void(const std::function<void(std::string_view)>&)>& send,
+                   hostproto::TKind expected);
+  // Ends the helper (killed if it still runs) and says how it ended.
+  std::string End(bool kill);
+  // A message that makes no sense ends the helper too.
+  [[noreturn]] void Wrong(const std::string& what);
+  template <class M>
+  M Answer(const std::string& payload) {
+    M m;
+    try {
+      hostproto::Decode(payload, m);
+    } catch (const hostproto::EProtocol& e) {
+      Wrong(e.what());
+    }
+    return m;
+  }
+
+  std::string helperPath_;
+  int timeoutMs_;
+  std::vector<std::string> paths_;
+  std::vector<hostproto::TLoadedItem> loaded_;
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+// quenbell-analyzer-host beside the running executable, or "" when there is
+// none or QUENBELL_PLUGINS_IN_PROCESS asks for plug-ins in the process.
+std::string DefaultPluginHelper();
+
+}  // namespace qnb

@@ -1,0 +1,91 @@
+#pragma once
+// The messages between the analyzer host and its helper process: frames of a
+// 4-byte little-endian payload length, a kind byte and the payload. Numbers
+// are little-endian, texts a 4-byte length and their bytes. The first
+// exchange (Load / Loaded) carries the version; a helper of another version
+// is not used.
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/ParserInf.h"
+#include "analysis/TextUtil.h"
+
+namespace qnb::hostproto {
+
+inline constexpr uint32_t kVersion = 1;
+inline constexpr size_t kHeaderSize = 5;
+// Room for a whole mail of the largest size three times over (body, header
+// and source of one parse request).
+inline constexpr uint32_t kMaxPayload = uint32_t(256) << 20;
+
+enum TKind : uint8_t { mkLoad = 1, mkLoaded, mkClaim, mkClaimed, mkParse, mkParsed };
+
+// A message that cannot be read: cut short, too long, of an unknown kind.
+struct EProtocol : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TLoad {
+  uint32_t Version = kVersion;
+  std::vector<std::string> Paths;
+};
+struct TLoadedItem {
+  std::string Reseller, FileName;
+};
+struct TLoaded {
+  uint32_t Version = kVersion;
+  std::vector<TLoadedItem> Items;
+};
+// Header texts (lines followed by CR LF), one per mail.
+struct TClaim {
+  std::vector<std::string> Headers;
+};
+// Per mail: the index of the claiming plug-in, or -1.
+struct TClaimed {
+  std::vector<int32_t> Parsers;
+};
+struct TParse {
+  int32_t From = 0;  // the plug-in to try first
+  std::string Body, Header, Source;
+};
+struct TParsed {
+  bool Parsed = false;
+  int32_t Next = 0;  // the plug-in after the last one tried
+  TOriginData Record{};
+};
+
+// A whole frame for the message.
+std::string Encode(const TLoad& m);
+std::string Encode(const TLoaded& m);
+std::string Encode(const TClaim& m);
+std::string Encode(const TClaimed& m);
+std::string Encode(const TParse& m);
+// A parse request straight from the mail's lines (each followed by CR LF in
+// the texts), without the joined texts in between: a big mail is held once
+// less.
+std::string EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+// The same frame handed to put in pieces of about 256 KiB, so that it is
+// never held whole.
+void EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source,
+                 const std::function<void(std::string_view)>& put);
+std::string Encode(const TParsed& m);
+
+// The frame header: payload length and kind; throws EProtocol for a length
+// over kMaxPayload or an unknown kind.
+void DecodeHeader(std::string_view header, uint32_t& length, TKind& kind);
+
+// A payload of the given kind; throws EProtocol unless it is exactly one
+// well-formed message.
+void Decode(std::string_view payload, TLoad& m);
+void Decode(std::string_view payload, TLoaded& m);
+void Decode(std::string_view payload, TClaim& m);
+void Decode(std::string_view payload, TClaimed& m);
+void Decode(std::string_view payload, TParse& m);
+void Decode(std::string_view payload, TParsed& m);
+
+}  // namespace qnb::hostproto

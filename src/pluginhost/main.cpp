@@ -1,0 +1,98 @@
+// quenbell-analyzer-host: runs the analyzer plug-ins for the program and the
+// CLI, which start it and talk to it over its standard input (a socket).
+// The crash guard passes over a plug-in that crashes as in the program; one
+// that aborts, corrupts the heap or hangs ends only this process, and the
+// caller starts a new one. Ends when the caller closes its end.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "analysis/OMAnalyze.h"
+#include "analysis/PluginProtocol.h"
+
+using namespace qnb;
+using namespace qnb::hostproto;
+
+namespace {
+
+constexpr int kChannel = 0;
+
+// False at the end of the stream.
+bool ReadAll(char* buf, size_t size) {
+  size_t off = 0;
+  while (off < size) {
+    const ssize_t n = read(kChannel, buf + off, size - off);
+    if (n > 0) {
+      off += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WriteAll(const std::string& data) {
+  size_t off = 0;
+  while (off < data.size()) {
+    const ssize_t n = write(kChannel, data.data() + off, data.size() - off);
+    if (n > 0) off += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR) return false;
+  }
+  return true;
+}
+
+std::string Serve(TParseGear& gear, TKind kind, std::string_view payload) {
+  switch (kind) {
+    case mkLoad: {
+      TLoad load;
+      Decode(payload, load);
+      gear.LoadParserFiles(load.Paths);
+      TLoaded loaded;
+      for (const auto& item : gear.ParserList()) loaded.Items.push_back({item->Reseller, item->DLLFileName});
+      return Encode(loaded);
+    }
+    case mkClaim: {
+      TClaim claim;
+      Decode(payload, claim);
+      TClaimed claimed;
+      for (const auto& header : claim.Headers) claimed.Parsers.push_back(gear.ClaimText(header));
+      return Encode(claimed);
+    }
+    case mkParse: {
+      TParse parse;
+      Decode(payload, parse);
+      TParsed parsed;
+      std::memset(&parsed.Record, 0, sizeof parsed.Record);
+      parsed.Next = parse.From;
+      parsed.Parsed = gear.ParseFrom(parsed.Next, parse.Body, parse.Header, parse.Source, parsed.Record);
+      return Encode(parsed);
+    }
+    default:
+      throw EProtocol("not a request");
+  }
+}
+
+}  // namespace
+
+int main() {
+  TParseGear gear(std::string{}, std::string{});
+  for (;;) {
+    char header[kHeaderSize];
+    if (!ReadAll(header, sizeof header)) return 0;
+    try {
+      uint32_t length = 0;
+      TKind kind{};
+      DecodeHeader(std::string_view(header, sizeof header), length, kind);
+      std::string payload(length, '\0');
+      if (!ReadAll(payload.data(), length)) return 0;
+      if (!WriteAll(Serve(gear, kind, payload))) return 0;
+    } catch (const EProtocol& e) {
+      const std::string text = std::string("quenbell-analyzer-host: ") + e.what() + "\n";
+      (void)!write(2, text.data(), text.size());
+      return 2;
+    }
+  }
+}
