@@ -164,11 +164,19 @@ const char* ProgressName(intptr_t w) {
 // from the end costs only the new orders.
 class TOrderPrinter {
  public:
-  void PrintNew(TOrderList& orders, std::ostream& out) {
+  // upTo: the last order to print (nullptr: all); the ones after it joined
+  // the list later and may not be kept yet. When it has left the list, the
+  // orders wait for the next call.
+  void PrintNew(TOrderList& orders, std::ostream& out, const TOrderData* upTo = nullptr) {
     auto list = orders.Lock();
-    size_t first = list->size();
+    size_t end = list->size();
+    if (upTo) {
+      while (end > 0 && (*list)[end - 1].get() != upTo) --end;
+      if (end == 0) return;
+    }
+    size_t first = end;
     while (first > 0 && !Printed(*(*list)[first - 1])) --first;
-    for (size_t i = first; i < list->size(); ++i) {
+    for (size_t i = first; i < end; ++i) {
       const TOrderData& o = *(*list)[i];
       printed_[&o] = o.OrderID.str();
       out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
@@ -273,9 +281,18 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
       io_.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
     } else if (m.message == WM_ADD_ORDER) {
-      // An order is printed only once it is kept.
-      if (history_) history_->Flush();
-      printer_->printer.PrintNew(orderList_, io_.out);
+      // An order is printed only once it is kept: those on the list now have
+      // been handed to the history, and are kept once Flush returns; orders
+      // that join meanwhile wait for the next notice.
+      const TOrderData* upTo = nullptr;
+      if (history_) {
+        {
+          auto list = orderList_.Lock();
+          upTo = list->empty() ? nullptr : list->back().get();
+        }
+        history_->Flush();
+      }
+      if (upTo || !history_) printer_->printer.PrintNew(orderList_, io_.out, upTo);
     }
     // Out as soon as the worker has nothing more queued: one write per
     // burst of records, not one per line. The short pause lets the next
