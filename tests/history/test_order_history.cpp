@@ -128,6 +128,7 @@ TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
   a->OrdersLeftList({MakeOrder("Shop", "u1", "A-1", 46000)});
   a->Flush();
   b->OrderFound(MakeOrder("Shop", "u1", "A-1", 46000), {"x"});
+  b->Flush();
   const auto all = a->Query({});
   ASSERT_EQ(all.size(), 1u);
   EXPECT_TRUE(all[0].OnServer);
