@@ -136,6 +136,24 @@ TEST_F(WorkerDovecot, DuplicateOrderIdAcrossTwoAccountsCountsOnce) {
   EXPECT_EQ(h.uids.Find("Second")->Uids().size(), 1u);
 }
 
+// Services whose mails show no order number give orders without one; two of
+// them are two payments, not a payment and its copy.
+TEST_F(WorkerDovecot, OrdersWithoutAnOrderIdAreNoCopiesOfEachOther) {
+  for (const char* buyer : {"ann@example.com", "ben@example.net"})
+    dove->AddMessage("alice", std::string("Subject: sale\r\nX-Claim: echo\r\n\r\nEmail: ") + buyer + "\r\n");
+  for (int i = 0; i < 2; ++i)
+    dove->AddMessage("alice", "Subject: sale\r\nX-Claim: echo\r\n\r\nOrderID: A-7\r\nEmail: c@example.org\r\n");
+  TCheckHarness h(QUENBELL_TEST_PLUGIN_DIR "/host");
+  auto logs = h.Run({Alice()});
+  EXPECT_EQ(Codes(logs).back(), "ltAllTaskFinished 3");
+  std::vector<std::string> emails;
+  {
+    auto orders = h.orders.Lock();
+    for (const auto& o : *orders) emails.push_back(o->Email.str());
+  }
+  EXPECT_THAT(emails, ElementsAre("ann@example.com", "ben@example.net", "c@example.org"));
+}
+
 TEST_F(WorkerDovecot, OrderWhoseMailWasDeletedIsPrunedNextRun) {
   dove->AddMessage("alice", MakePayNimbusMail(1));
   dove->AddMessage("alice", MakePayNimbusMail(2));
