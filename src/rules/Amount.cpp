@@ -282,8 +282,8 @@ bool ParseDate(std::string_view text, std::string_view format, double& days) {
       ++p;
       continue;
     }
-    char spec = format[++f];
-    switch (spec) {
+    char conv = format[++f];
+    switch (conv) {
       case 'Y':
         if (!ReadNumber(text, p, 4, year)) return false;
         break;

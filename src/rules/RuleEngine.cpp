@@ -287,20 +287,20 @@ bool TRuleSet::Parse(const TRule& rule, const TMailText& mail, TOriginData& od, 
   };
   std::vector<TFound> found;
   std::string amountCurrency;
-  for (const TFieldSpec& spec : rule.fields) {
-    const TFieldInfo* info = FindField(spec.name);
+  for (const TFieldSpec& field : rule.fields) {
+    const TFieldInfo* info = FindField(field.name);
     if (!info) continue;
     bool done = false;
-    for (size_t e = 0; e < spec.entries.size() && !done; ++e) {
-      const TFieldEntry& entry = spec.entries[e];
+    for (size_t e = 0; e < field.entries.size() && !done; ++e) {
+      const TFieldEntry& entry = field.entries[e];
       TValue v;
       TFieldHit hit;
-      hit.field = spec.name;
+      hit.field = field.name;
       hit.source = entry.source;
       hit.header = entry.header;
       hit.entry = static_cast<int>(e + 1);
       if (!entry.pattern) {
-        if (!Convert(rule, spec.kind, entry.value, v)) continue;
+        if (!Convert(rule, field.kind, entry.value, v)) continue;
         done = true;
       } else {
         std::vector<std::pair<const std::string*, bool>> texts;
@@ -319,14 +319,14 @@ bool TRuleSet::Parse(const TRule& rule, const TMailText& mail, TOriginData& od, 
           TMatch m;
           TMatchResult r = entry.pattern->Search(*text, m);
           if (r == TMatchResult::Limit) {
-            rep.reason = "rule " + rule.id + ": field " + spec.name + ", pattern " + std::to_string(e + 1) +
+            rep.reason = "rule " + rule.id + ": field " + field.name + ", pattern " + std::to_string(e + 1) +
                          ": the match limit ended the search";
             return false;
           }
           if (r != TMatchResult::Match) continue;
           if (entry.pattern->Groups() > 0 && !m.hasGroup) continue;
           size_t b = m.hasGroup ? m.groupStart : m.start, en = m.hasGroup ? m.groupEnd : m.end;
-          if (!Convert(rule, spec.kind, std::string_view(*text).substr(b, en - b), v)) continue;
+          if (!Convert(rule, field.kind, std::string_view(*text).substr(b, en - b), v)) continue;
           hit.inHtml = inHtml;
           hit.start = b;
           hit.end = en;
@@ -335,19 +335,19 @@ bool TRuleSet::Parse(const TRule& rule, const TMailText& mail, TOriginData& od, 
         }
       }
       if (done) {
-        switch (spec.kind) {
+        switch (field.kind) {
           case TFieldKind::Amount: hit.value = v.currency; break;
           case TFieldKind::Date: hit.value = std::to_string(v.date); break;
           default: hit.value = v.text; break;
         }
-        if (spec.kind == TFieldKind::Amount) {
+        if (field.kind == TFieldKind::Amount) {
           char buf[40];
           int64_t a = v.amount;
           uint64_t mag = a < 0 ? uint64_t(0) - uint64_t(a) : uint64_t(a);
           std::snprintf(buf, sizeof buf, "%s%llu.%04llu", a < 0 ? "-" : "", static_cast<unsigned long long>(mag / 10000),
                         static_cast<unsigned long long>(mag % 10000));
           hit.value = buf;
-          if (spec.name == "Amount") amountCurrency = v.currency;
+          if (field.name == "Amount") amountCurrency = v.currency;
         }
         rep.hits.push_back(hit);
         found.push_back({info, std::move(v)});

@@ -228,16 +228,16 @@ class TRuleReader {
       Fail(v, "no record field is called \"" + name + "\"");
       return;
     }
-    TFieldSpec spec;
-    spec.name = name;
-    spec.kind = info->kind;
-    spec.line = LineOf(v);
+    TFieldSpec fieldSpec;
+    fieldSpec.name = name;
+    fieldSpec.kind = info->kind;
+    fieldSpec.line = LineOf(v);
     auto entry = [&](const toml::node& e, const std::string& label) {
       TFieldEntry fe;
       fe.line = LineOf(e);
       if (auto s = e.value<std::string>()) {
         fe.pattern = Compile(e, label, *s);
-        if (fe.pattern) spec.entries.push_back(std::move(fe));
+        if (fe.pattern) fieldSpec.entries.push_back(std::move(fe));
         return;
       }
       const toml::table* et = e.as_table();
@@ -287,7 +287,7 @@ class TRuleReader {
         }
         fe.value = *s;
       }
-      spec.entries.push_back(std::move(fe));
+      fieldSpec.entries.push_back(std::move(fe));
     };
     if (const toml::array* a = v.as_array()) {
       int i = 0;
@@ -296,7 +296,7 @@ class TRuleReader {
     } else {
       entry(v, "field " + name);
     }
-    rule.fields.push_back(std::move(spec));
+    rule.fields.push_back(std::move(fieldSpec));
   }
 
   const std::string& file_;
