@@ -19,24 +19,26 @@ trap 'rm -rf "$tmp"' EXIT
 convert=/usr/bin/convert
 [ -x "$convert" ] || convert=convert
 
-export SIZE=800x600
+export SIZE=1024x768
 # A window on the empty screen: drop the tray strip at the bottom, then cut away the background.
 window() {
   local name=$1; shift
   "$shoot" "$tmp/$name.png" 3 "$gallery" "$@"
-  "$convert" "$tmp/$name.png" -crop 800x570+0+0 +repage -trim +repage "$out/$name.png"
+  "$convert" "$tmp/$name.png" -crop 1024x738+0+0 +repage -trim +repage "$out/$name.png"
 }
 window options options
 window options-accounts options-accounts
 window account account
+window options-analyzers options-analyzers
+window rule-editor rule-editor
 window about about
 window icons icons
 # The pop-up in its corner above the tray.
 "$shoot" "$tmp/popup.png" 3 "$gallery" popup
-"$convert" "$tmp/popup.png" -crop 360x190+440+410 +repage "$out/popup.png"
+"$convert" "$tmp/popup.png" -crop 360x190+664+578 +repage "$out/popup.png"
 # The tray menu, opened with the right button on the icon at the right end of the tray strip.
-ACTIONS="xdotool mousemove 790 586 click 3" "$shoot" "$tmp/tray-menu.png" 3 "$gallery" tray
-"$convert" "$tmp/tray-menu.png" -crop 300x220+500+380 +repage "$out/tray-menu.png"
+ACTIONS="xdotool mousemove 1014 754 click 3" "$shoot" "$tmp/tray-menu.png" 3 "$gallery" tray
+"$convert" "$tmp/tray-menu.png" -crop 300x220+724+548 +repage "$out/tray-menu.png"
 # The main window after the first check of the demo mailbox.
 if [ -x "$build/quenbell" ] && [ -x "$build/quenbell-demo" ]; then
   demo=$tmp/demo
@@ -45,6 +47,6 @@ if [ -x "$build/quenbell" ] && [ -x "$build/quenbell-demo" ]; then
   for _ in $(seq 100); do grep -q '^ready' "$demo/server.out" 2>/dev/null && break; sleep 0.1; done
   XDG_CONFIG_HOME=$demo/config "$shoot" "$tmp/main-window.png" 4 "$build/quenbell"
   exec 3>&-
-  "$convert" "$tmp/main-window.png" -crop 800x570+0+0 +repage -trim +repage "$out/main-window.png"
+  "$convert" "$tmp/main-window.png" -crop 1024x738+0+0 +repage -trim +repage "$out/main-window.png"
 fi
 ls -l "$out"
