@@ -1,4 +1,5 @@
 #include "cli/Json.h"
+#include "settings/TextConv.h"
 
 #include <charconv>
 #include <cmath>
@@ -11,29 +12,10 @@ namespace qnb::cli {
 namespace {
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
-size_t Utf8SeqLen(std::string_view s, size_t i) {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = b(i);
-  size_t n;
-  uint32_t cp;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
-  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i + k) & 0x3F);
-  }
-  if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return n;
-}
 
 bool IsUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
-    size_t n = Utf8SeqLen(s, i);
+    size_t n = Utf8SequenceLength(s, i);
     if (n == 0) return false;
     i += n;
   }
@@ -85,7 +67,7 @@ void AppendJsonString(std::string& out, std::string_view s) {
     out.append(s);
   } else if (IsUtf8(s)) {
     for (size_t i = 0; i < s.size();) {
-      size_t n = Utf8SeqLen(s, i);
+      size_t n = Utf8SequenceLength(s, i);
       if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
       else out.append(s.substr(i, n));
       i += n;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "rules/Pattern.h"
+#include "settings/TextConv.h"
 
 namespace qnb::rules {
 
@@ -19,17 +20,6 @@ void InitLibraries() {
     g_mime_init();
     xmlInitParser();
   });
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string TakeGString(char* s) {
@@ -264,7 +254,7 @@ std::string ExtractAddress(std::string_view value) {
 
 std::string TMailText::Header(std::string_view name) const {
   for (const auto& [n, v] : headers)
-    if (IEquals(n, name)) return v;
+    if (AsciiIEquals(n, name)) return v;
   return {};
 }
 

@@ -8,22 +8,11 @@
 
 #include "rules/Amount.h"
 #include "rules/RuleFile.h"
+#include "settings/TextConv.h"
 
 namespace qnb::rules {
 
 namespace {
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 
 // Any pattern matches; a search ended by the limit counts as limitValue.
 bool AnyMatches(const TPatternList& list, std::string_view text, bool limitValue) {
@@ -203,15 +192,15 @@ const TRule* TRuleSet::Claim(std::string_view rawHeader) const {
   bool haveFrom = false, haveSubject = false;
   std::vector<std::pair<std::string, std::string>> extra;  // lower-case name, raw value
   ForEachHeaderField(rawHeader, [&](std::string_view name, std::string_view value) {
-    if (!haveFrom && IEquals(name, "from")) {
+    if (!haveFrom && AsciiIEquals(name, "from")) {
       from.assign(value);
       haveFrom = true;
-    } else if (!haveSubject && IEquals(name, "subject")) {
+    } else if (!haveSubject && AsciiIEquals(name, "subject")) {
       subjectRaw.assign(value);
       haveSubject = true;
     }
     for (const auto& n : neededHeaders_)
-      if (IEquals(name, n)) extra.emplace_back(n, std::string(value));
+      if (AsciiIEquals(name, n)) extra.emplace_back(n, std::string(value));
   });
 
   std::vector<size_t> candidates = anySender_;
@@ -390,7 +379,7 @@ bool TRuleSet::Analyze(std::string_view source, TOriginData& od, const TRule** c
         *report = {};
         std::string from;
         ForEachHeaderField(source, [&](std::string_view n, std::string_view v) {
-          if (from.empty() && IEquals(n, "from")) from = ExtractAddress(v);
+          if (from.empty() && AsciiIEquals(n, "from")) from = ExtractAddress(v);
         });
         report->reason = "no rule claims the mail" + (from.empty() ? std::string() : " from " + from);
       }
