@@ -541,26 +541,35 @@ void TGetMailThd::AnswerFailed(TAccountCheck& c, int n, const EAnswerBound& e) {
   DisconnectQuietly();
 }
 
-void TGetMailThd::ClaimAhead(TRequestPipe& pipe, int n) {
+void TGetMailThd::ClaimAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
   // Headers read ahead are judged together in one call (one round trip to
-  // the analyzer helper); the answers are kept for each message's own
-  // IsOrderMail, and the whole mails the analyzers will want are asked for
-  // ahead. Only a guess: each message is judged again in its turn, so the
-  // host keeps the claim of its last IsOrderMail for GetOrderData as always.
+  // the analyzer helper); the answers are kept by message number for each
+  // message's turn, and the whole mails the analyzers will want are asked for
+  // ahead. A message whose claim failed here is judged alone in its turn.
   std::vector<int> ks;
   std::vector<const TStrings*> headers;
+  std::deque<TStrings> trimmed;
   pipe.ForEachNewHeader([&](int k, const TStrings& lines) {
     ks.push_back(k);
-    headers.push_back(&lines);
+    // Judged on the lines the message keeps: empty ones it drops.
+    if (std::find(lines.begin(), lines.end(), std::string()) == lines.end()) {
+      headers.push_back(&lines);
+      return;
+    }
+    TStrings& kept = trimmed.emplace_back();
+    for (const auto& l : lines)
+      if (!l.empty()) kept.push_back(l);
+    headers.push_back(&kept);
   });
   if (ks.empty()) return;
-  std::vector<bool> guesses;
+  std::vector<int32_t> guesses;
   try {
-    guesses = FParseGear.ClaimMany(headers);
+    guesses = FParseGear.ClaimParsers(headers);
   } catch (...) {
   }
+  for (size_t i = 0; i < guesses.size(); ++i) c.claims[ks[i]] = guesses[i];
   for (size_t i = 0; i < guesses.size() && pipe.HasRoomForGuess(); ++i)
-    if (guesses[i] && ks[i] != n) pipe.Send(true, ks[i]);
+    if (guesses[i] >= 0 && ks[i] != n) pipe.Send(true, ks[i]);
 }
 
 TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
@@ -581,10 +590,10 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   try {
     // Those held already go first, so that their mails go out before
     // further headers.
-    ClaimAhead(pipe, n);
+    ClaimAhead(c, pipe, n);
     c.refill();
     pipe.ReadAheadHeaders(kClaimBatch);
-    ClaimAhead(pipe, n);
+    ClaimAhead(c, pipe, n);
     TRequestPipe::TAnswer header = pipe.Take(false, n);
     if (header.tooLarge) {
       TooLarge(c, n, "header", false);
@@ -612,7 +621,12 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
 
   bool claimed = false;
   try {
-    claimed = FParseGear.IsOrderMail(AMsg.Headers());
+    if (auto guess = c.claims.find(n); guess != c.claims.end()) {
+      claimed = FParseGear.UseClaim(guess->second);
+      c.claims.erase(guess);
+    } else {
+      claimed = FParseGear.IsOrderMail(AMsg.Headers());
+    }
   } catch (...) {
     // The host's own failure: nobody claims the mail.
   }
