@@ -368,7 +368,8 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
-  TQnbProcessObjects objects;
+  // A check never opens the mail client.
+  TQnbProcessObjects objects(false);
   std::vector<TTaskData> tasks = adhoc;
   if (adhoc.empty())
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i)
