@@ -278,30 +278,65 @@ bool TParseGear::IsOrderMail(const TStrings& headers) {
   return FParserID >= 0;
 }
 
+namespace {
+
+// The claims of these header texts; empty when the helper failed.
+template <class ClaimOne>
+std::vector<int32_t> ClaimTexts(TPluginHostClient* host, const std::vector<std::string>& texts, size_t parsers,
+                                ClaimOne&& claimOne) {
+  std::vector<int32_t> claims;
+  if (host) {
+    try {
+      claims = host->Claim(texts);
+    } catch (const EPluginHost&) {
+      return {};
+    }
+  } else {
+    claims.reserve(texts.size());
+    for (const auto& t : texts) claims.push_back(claimOne(t));
+  }
+  for (auto& p : claims)
+    if (p >= static_cast<int32_t>(parsers)) p = -1;
+  return claims;
+}
+
+std::vector<std::string> HeaderTexts(const std::vector<const TStrings*>& headers) {
+  std::vector<std::string> texts;
+  texts.reserve(headers.size());
+  for (const TStrings* h : headers) texts.push_back(JoinCRLF(*h));
+  return texts;
+}
+
+}  // namespace
+
 std::vector<bool> TParseGear::ClaimMany(const std::vector<const TStrings*>& headers) {
   std::vector<bool> claimed(headers.size(), false);
   if (headers.empty()) return claimed;
   // Answers asked ahead and never used (their mail failed) are dropped.
   if (FClaimCache.size() > 4096) FClaimCache.clear();
-  std::vector<std::string> texts;
-  texts.reserve(headers.size());
-  for (const TStrings* h : headers) texts.push_back(JoinCRLF(*h));
-  std::vector<int32_t> parsers;
-  if (FHost) {
-    try {
-      parsers = FHost->Claim(texts);
-    } catch (const EPluginHost&) {
-      return claimed;
-    }
-  } else {
-    for (const auto& t : texts) parsers.push_back(ClaimText(t));
-  }
+  std::vector<std::string> texts = HeaderTexts(headers);
+  const std::vector<int32_t> parsers =
+      ClaimTexts(FHost.get(), texts, FParserList.size(), [this](const std::string& t) { return ClaimText(t); });
+  if (parsers.size() != texts.size()) return claimed;
   for (size_t i = 0; i < texts.size(); ++i) {
-    int32_t p = parsers[i] < static_cast<int32_t>(FParserList.size()) ? parsers[i] : -1;
-    claimed[i] = p >= 0;
-    FClaimCache[std::move(texts[i])] = p;
+    claimed[i] = parsers[i] >= 0;
+    FClaimCache[std::move(texts[i])] = parsers[i];
   }
   return claimed;
+}
+
+std::vector<int32_t> TParseGear::ClaimParsers(const std::vector<const TStrings*>& headers) {
+  if (headers.empty()) return {};
+  std::vector<int32_t> parsers = ClaimTexts(FHost.get(), HeaderTexts(headers), FParserList.size(),
+                                            [this](const std::string& t) { return ClaimText(t); });
+  if (parsers.size() != headers.size()) return {};
+  return parsers;
+}
+
+bool TParseGear::UseClaim(int32_t parser) {
+  FLastFailed = false;
+  FParserID = parser >= 0 && parser < static_cast<int32_t>(FParserList.size()) ? parser : -1;
+  return FParserID >= 0;
 }
 
 bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {

@@ -148,6 +148,13 @@ class TParseGear {
   // A failed call keeps nothing and reports nothing: each mail's own
   // IsOrderMail then asks again.
   std::vector<bool> ClaimMany(const std::vector<const TStrings*>& headers);
+  // The same single call, with the answers handed back instead of kept: per
+  // mail the plug-in that claims it (-1: none). Empty when the call failed.
+  std::vector<int32_t> ClaimParsers(const std::vector<const TStrings*>& headers);
+  // Takes a claim from ClaimParsers as the mail's own, as IsOrderMail would
+  // have found it, for the following GetOrderData; true when claimed. Spares
+  // the caller that keeps the claims joining and looking up the header again.
+  bool UseClaim(int32_t parser);
 
   // Lets the claiming plug-in, and while they fail the ones after it, parse the
   // mail, then applies the date and name rules. True when aOD is filled;

@@ -2,6 +2,7 @@
 // the worker's messages reach the main thread.
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -221,6 +222,34 @@ class TLogFeed {
   std::deque<std::unique_ptr<TLogRec>> taken_;
 };
 
+// The line of a status record, with its newline, into out (emptied first):
+// the same members as TJsonObject would give, built in one buffer.
+void AppendLogLine(std::string& out, const TLogRec& rec) {
+  auto number = [&out](int64_t v) {
+    char buf[24];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, res.ptr);
+  };
+  out.clear();
+  out += "{\"log\":";
+  AppendJsonString(out, LogTypeName(rec.LogCode));
+  out += ",\"code\":";
+  number(rec.LogCode);
+  out += ",\"caption\":";
+  AppendJsonString(out, rec.Reserved);
+  out += ",\"message\":";
+  AppendJsonString(out, rec.LogMessage);
+  out += ",\"task\":";
+  number(rec.TaskID);
+  out += ",\"account\":";
+  AppendJsonString(out, rec.Account);
+  out += ",\"server\":";
+  AppendJsonString(out, rec.Server);
+  out += ",\"port\":";
+  AppendJsonString(out, rec.Port);
+  out += "}\n";
+}
+
 }  // namespace
 
 
@@ -254,6 +283,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   worker.Store = history_.get();
   worker.Start();
   bool stopped = false, finished = false;
+  std::string line;  // reused: a record line costs no allocation of its own
   while (!finished) {
     if (!stopped && stopWanted()) {
       stopped = true;
@@ -265,17 +295,8 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
       // One record per notice: every record is queued right before its
       // notice, so the lines keep the worker's order against its orders.
       if (auto rec = printer_->feed.Next()) {
-        io_.out << TJsonObject()
-                       .Str("log", LogTypeName(rec->LogCode))
-                       .Int("code", rec->LogCode)
-                       .Str("caption", rec->Reserved)
-                       .Str("message", rec->LogMessage)
-                       .Int("task", rec->TaskID)
-                       .Str("account", rec->Account)
-                       .Str("server", rec->Server)
-                       .Str("port", rec->Port)
-                       .Text()
-                << "\n";
+        AppendLogLine(line, *rec);
+        io_.out.write(line.data(), static_cast<std::streamsize>(line.size()));
         if (rec->LogCode == ltAllTaskFinished) finished = true;
       }
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
@@ -347,7 +368,8 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
-  TQnbProcessObjects objects;
+  // A check never opens the mail client.
+  TQnbProcessObjects objects(false);
   std::vector<TTaskData> tasks = adhoc;
   if (adhoc.empty())
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i)

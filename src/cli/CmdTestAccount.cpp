@@ -35,7 +35,7 @@ int CmdTestAccount(const TArgs& argsIn, TCliIo& io) {
     account.Protocol = t.Protocol;
     account.Folder = t.Folder.str().empty() ? std::string(kDefaultFolder) : t.Folder.str();
   } else {
-    objects = std::make_unique<TQnbProcessObjects>();
+    objects = std::make_unique<TQnbProcessObjects>(false);  // never opens the mail client
     const TMailAccount* found = nullptr;
     for (const auto& a : AppOption->AccountList)
       if (a->Name == args[0]) found = a.get();

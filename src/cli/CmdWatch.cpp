@@ -75,7 +75,7 @@ int CmdWatch(const TArgs& argsIn, TCliIo& io) {
   const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
-  TQnbProcessObjects objects;
+  TQnbProcessObjects objects(false);  // never opens the mail client
   if (tasks.empty())
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i)
       tasks.push_back(TaskOfAccount(*AppOption->AccountList[i], static_cast<int32_t>(i)));

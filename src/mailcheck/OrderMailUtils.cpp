@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <stdexcept>
+#include <unordered_set>
 #include <vector>
 
 #include "analysis/MailMessage.h"
@@ -74,28 +75,40 @@ class TRequestPipe {
   // Room for a whole-message request sent ahead on a guess.
   bool HasRoomForGuess() const { return bytes_ < maxBytes_ && commandBytes_ < kMaxCommandBytes; }
 
-  // True when (whole, n) has been sent and its answer not yet taken.
+  // True when (whole, n) has been sent and its answer not yet taken. Asked
+  // for every message: a set, not a walk through the whole window.
   bool Pending(bool whole, int n) const {
+    if (whole) return wholeOut_.count(n) != 0;
     for (const auto& r : inFlight_)
-      if (r.whole == whole && r.n == n) return true;
+      if (!r.whole && r.n == n) return true;
     for (const auto& h : held_)
-      if (h.whole == whole && h.n == n) return true;
+      if (!h.whole && h.n == n) return true;
     return false;
   }
 
   // Calls f(n, lines) once for each header answer read ahead and held (header
-  // refused: not at all).
+  // refused: not at all), in the order they were read.
   template <class F>
   void ForEachNewHeader(F&& f) {
-    for (auto& h : held_) {
-      if (h.whole || h.seen) continue;
-      h.seen = true;
-      if (h.answer.ok) f(h.n, h.answer.lines);
+    // The unseen ones are all among the last held: those held since the last
+    // call. Only they are visited.
+    if (unseen_ == 0) return;
+    auto it = held_.end();
+    for (size_t left = unseen_; left > 0;) {
+      --it;
+      if (!it->whole && !it->seen) --left;
     }
+    for (; it != held_.end(); ++it) {
+      if (it->whole || it->seen) continue;
+      it->seen = true;
+      if (it->answer.ok) f(it->n, it->answer.lines);
+    }
+    unseen_ = 0;
   }
 
   void Send(bool whole, int n) {
     const size_t size = source_.QueueRequest(whole, n);
+    if (whole) wholeOut_.insert(n);
     inFlight_.push_back({whole, n, size});
     bytes_ += size;
     commandBytes_ += size;
@@ -110,8 +123,12 @@ class TRequestPipe {
       TAnswer a = std::move(it->answer);
       bytes_ -= it->bytes;
       heldBytes_ -= it->bytes;
+      if (!whole && !it->seen) --unseen_;
       held_.erase(it);
-      if (!dropped) return a;
+      if (!dropped) {
+        if (whole) wholeOut_.erase(n);
+        return a;
+      }
       // Read ahead when the held answers filled their memory: ask again.
       Send(whole, n);
       break;
@@ -121,7 +138,10 @@ class TRequestPipe {
       if (inFlight_.empty()) throw std::logic_error("answer to a request never sent");
       const bool wanted = inFlight_.front().whole == whole && inFlight_.front().n == n;
       THeld h = ReadFront(wanted);
-      if (wanted) return std::move(h.answer);
+      if (wanted) {
+        if (whole) wholeOut_.erase(n);
+        return std::move(h.answer);
+      }
       Hold(std::move(h));
     }
   }
@@ -162,6 +182,7 @@ class TRequestPipe {
     for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
     bytes_ += h.bytes;
     heldBytes_ += h.bytes;
+    if (!h.whole) ++unseen_;
     held_.push_back(std::move(h));
   }
 
@@ -195,6 +216,8 @@ class TRequestPipe {
   size_t commandBytes_ = 0;  // commands in flight
   std::deque<TRequest> inFlight_;
   std::deque<THeld> held_;
+  size_t unseen_ = 0;                // held headers not yet passed to ForEachNewHeader
+  std::unordered_set<int> wholeOut_;  // whole-message requests sent and not yet taken
 };
 
 TTaskData TaskOfAccount(const TMailAccount& a, int32_t id) {
@@ -518,26 +541,35 @@ void TGetMailThd::AnswerFailed(TAccountCheck& c, int n, const EAnswerBound& e) {
   DisconnectQuietly();
 }
 
-void TGetMailThd::ClaimAhead(TRequestPipe& pipe, int n) {
+void TGetMailThd::ClaimAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
   // Headers read ahead are judged together in one call (one round trip to
-  // the analyzer helper); the answers are kept for each message's own
-  // IsOrderMail, and the whole mails the analyzers will want are asked for
-  // ahead. Only a guess: each message is judged again in its turn, so the
-  // host keeps the claim of its last IsOrderMail for GetOrderData as always.
+  // the analyzer helper); the answers are kept by message number for each
+  // message's turn, and the whole mails the analyzers will want are asked for
+  // ahead. A message whose claim failed here is judged alone in its turn.
   std::vector<int> ks;
   std::vector<const TStrings*> headers;
+  std::deque<TStrings> trimmed;
   pipe.ForEachNewHeader([&](int k, const TStrings& lines) {
     ks.push_back(k);
-    headers.push_back(&lines);
+    // Judged on the lines the message keeps: empty ones it drops.
+    if (std::find(lines.begin(), lines.end(), std::string()) == lines.end()) {
+      headers.push_back(&lines);
+      return;
+    }
+    TStrings& kept = trimmed.emplace_back();
+    for (const auto& l : lines)
+      if (!l.empty()) kept.push_back(l);
+    headers.push_back(&kept);
   });
   if (ks.empty()) return;
-  std::vector<bool> guesses;
+  std::vector<int32_t> guesses;
   try {
-    guesses = FParseGear.ClaimMany(headers);
+    guesses = FParseGear.ClaimParsers(headers);
   } catch (...) {
   }
+  for (size_t i = 0; i < guesses.size(); ++i) c.claims[ks[i]] = guesses[i];
   for (size_t i = 0; i < guesses.size() && pipe.HasRoomForGuess(); ++i)
-    if (guesses[i] && ks[i] != n) pipe.Send(true, ks[i]);
+    if (guesses[i] >= 0 && ks[i] != n) pipe.Send(true, ks[i]);
 }
 
 TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
@@ -558,10 +590,10 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   try {
     // Those held already go first, so that their mails go out before
     // further headers.
-    ClaimAhead(pipe, n);
+    ClaimAhead(c, pipe, n);
     c.refill();
     pipe.ReadAheadHeaders(kClaimBatch);
-    ClaimAhead(pipe, n);
+    ClaimAhead(c, pipe, n);
     TRequestPipe::TAnswer header = pipe.Take(false, n);
     if (header.tooLarge) {
       TooLarge(c, n, "header", false);
@@ -589,7 +621,12 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
 
   bool claimed = false;
   try {
-    claimed = FParseGear.IsOrderMail(AMsg.Headers());
+    if (auto guess = c.claims.find(n); guess != c.claims.end()) {
+      claimed = FParseGear.UseClaim(guess->second);
+      c.claims.erase(guess);
+    } else {
+      claimed = FParseGear.IsOrderMail(AMsg.Headers());
+    }
   } catch (...) {
     // The host's own failure: nobody claims the mail.
   }

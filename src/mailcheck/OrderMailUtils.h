@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/MsgType.h"
@@ -166,6 +167,7 @@ class TGetMailThd {
     std::function<void()> refill;    // tops up the header requests in flight
     bool epochChanged = false;       // the UIDs remembered belong to an earlier epoch
     bool accountFailed = false;      // by a failure a step reported itself
+    std::unordered_map<int, int32_t> claims;  // per message read ahead: the plug-in that claims it
   };
   enum TStep { stNext, stLeave };
   void GetOrderMail(const TTaskData& t);
@@ -178,7 +180,7 @@ class TGetMailThd {
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
-  void ClaimAhead(class TRequestPipe& pipe, int n);
+  void ClaimAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
   void PluginFailure(TAccountCheck& c, int n);
   void AnswerFailed(TAccountCheck& c, int n, const struct EAnswerBound& e);

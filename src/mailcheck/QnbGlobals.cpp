@@ -8,12 +8,12 @@
 
 namespace qnb {
 
-void QnbStartup() {
+void QnbStartup(bool mailClient) {
   CountryCode = new TCountryCode();
   NameParser = new TNameParser();
   FLogs = new TLogList();
   AppOption = new TOptions();
-  AppOption->LoadOptions();
+  AppOption->LoadOptions(mailClient);
   OldUIDs = new TUidlList();
 }
 

@@ -119,7 +119,7 @@ TOptions::TOptions() : GENERAL_SECTION("GENERAL"), ACCOUNT_SECTION("ACCOUNT") {}
 
 TOptions::~TOptions() { ClearList(AccountList); }
 
-void TOptions::LoadOptions() {
+void TOptions::LoadOptions(bool mailClient) {
   TRegistry reg;
   if (!reg.OpenRoot(true)) {
     MBError(kOpenFailed);
@@ -135,7 +135,7 @@ void TOptions::LoadOptions() {
   bDesktopNotify = ReadBool(reg, g, "DesktopNotify", false);
   // The desktop's default mail client is only asked for when it is needed:
   // the lookup starts a program.
-  if (reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok || sMailProgram.empty())
+  if ((reg.ReadText(g, "MailProgram", sMailProgram) != TReadResult::Ok || sMailProgram.empty()) && mailClient)
     sMailProgram = DefaultMailCommand();
 
   ClearList(AccountList);

@@ -78,7 +78,10 @@ class TOptions {
   TOptions(const TOptions&) = delete;
   TOptions& operator=(const TOptions&) = delete;
 
-  void LoadOptions();
+  // mailClient: false in a process that never starts the mail client; an
+  // unset MailProgram then stays empty instead of asking the desktop, which
+  // starts a program.
+  void LoadOptions(bool mailClient = true);
   void StoreOptions();
   void SetAutoRunOption();
 

@@ -138,6 +138,31 @@ TEST(PluginIsolation, ClaimManyIsOneCallAndFailsWithoutBlame) {
   EXPECT_TRUE(gear->LastCallFailed());
 }
 
+// The claims handed back: the same plug-ins as one by one, taken as the
+// mail's own claim for the parse; a failed call gives none and blames nobody.
+TEST(PluginIsolation, ClaimParsersHandsBackTheClaimsForUseClaim) {
+  auto gear = Isolated();
+  TParseGear inProcess{std::string{}, std::string{}};
+  inProcess.LoadParserFiles(TestPlugins({"tp_echo", "tp_misbehaving"}));
+  const TStrings echo{"X-Claim: echo"}, plain{"Subject: hi"}, mis = Header(), broken = Header("abort");
+  for (TParseGear* g : {gear.get(), &inProcess}) {
+    EXPECT_EQ(g->ClaimParsers({&echo, &plain, &mis}), (std::vector<int32_t>{0, -1, 1}));
+    EXPECT_TRUE(g->UseClaim(1));
+    EXPECT_EQ(g->ParserID(), 1);
+    TOrderData o;
+    EXPECT_TRUE(g->GetOrderData(TStrings{"Order: 17"}, mis, mis, &o));
+    EXPECT_EQ(o.OrderID, "MIS-17");
+    EXPECT_FALSE(g->UseClaim(-1));
+    EXPECT_FALSE(g->UseClaim(2));  // no such plug-in
+    EXPECT_EQ(g->ParserID(), -1);
+    EXPECT_FALSE(g->GetOrderData(TStrings{"Order: 17"}, mis, mis, &o));
+  }
+
+  EXPECT_TRUE(gear->ClaimParsers({&echo, &broken}).empty());
+  EXPECT_FALSE(gear->LastCallFailed());
+  EXPECT_TRUE(gear->ClaimParsers({}).empty());
+}
+
 TEST(PluginIsolation, ParseRequestFromLinesIsTheEncodedMessage) {
   const TStrings body{"Order: 1", "", "x"}, header{"Subject: a"}, source{"Subject: a", "", "Order: 1", "", "x"};
   hostproto::TParse request;

@@ -24,9 +24,9 @@ class OptionsStore : public ::testing::Test {
     reg.WriteText(key, name, value);
     ASSERT_TRUE(reg.Commit());
   }
-  std::unique_ptr<TOptions> Loaded() {
+  std::unique_ptr<TOptions> Loaded(bool mailClient = true) {
     auto o = std::make_unique<TOptions>();
-    o->LoadOptions();
+    o->LoadOptions(mailClient);
     return o;
   }
   static std::unique_ptr<TMailAccount> Account(std::string name, std::string host, std::string port,
@@ -247,8 +247,11 @@ TEST_F(OptionsStore, EmptyMailProgramComesBackAsTheDefaultCommand) {
                    "[Desktop Entry]\nType=Application\nName=Mail\nExec=true --compose %u\n");
   Put("GENERAL", "MailProgram", "");
   EXPECT_EQ(Loaded()->sMailProgram, "true --compose");
+  // A process without a mail client does not ask the desktop.
+  EXPECT_EQ(Loaded(false)->sMailProgram, "");
   Put("GENERAL", "MailProgram", "mutt");
   EXPECT_EQ(Loaded()->sMailProgram, "mutt");
+  EXPECT_EQ(Loaded(false)->sMailProgram, "mutt");
 }
 
 // The settings file is a folder: it can be neither read nor replaced.
