@@ -2,13 +2,17 @@
 // The payment list: the orders on the server (a copy of the order list) or
 // the whole history, filtered by a search text and a date range and sorted
 // by any column. Filtering and sorting work on texts prepared once per row,
-// so that a keystroke over a long history stays quick.
+// so that a keystroke over a long history stays quick. A row's texts are
+// made when first needed, not when the row joins: a start with a long list
+// makes only the painted ones, and the search texts follow in small batches
+// once the window is shown.
 
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "analysis/OMAnalyze.h"
@@ -23,9 +27,16 @@ class TOrderModel : public QAbstractTableModel {
     QString id, from, item, quantity, amount, date;
   };
   struct TEntry {
+    explicit TEntry(THistoryRecord r) : Record(std::move(r)) {}
+    // An order of the list, copied once.
+    explicit TEntry(const TOrderData& o) : Record{0, o, 0, true} {}
     THistoryRecord Record;  // Id 0: not from the history
-    TRow Row;
-    QString Haystack;  // buyer, e-mail, product and order ID, case-folded
+
+   private:
+    friend class TOrderModel;
+    mutable std::optional<TRow> FRow;
+    mutable QString FHaystack;  // buyer, e-mail, product and order ID, case-folded
+    mutable bool FHasHaystack = false;
   };
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -46,21 +57,30 @@ class TOrderModel : public QAbstractTableModel {
   void SetFilter(const QString& text, TDateTime from, TDateTime to);
 
   // Shown rows.
-  const TRow& Row(int i) const { return Entry(i).Row; }
+  const TRow& Row(int i) const { return RowOf(Entry(i)); }
   const TEntry& Entry(int i) const { return FAll[FView[static_cast<size_t>(i)]]; }
   // Every row held, shown or not.
   int TotalCount() const { return static_cast<int>(FAll.size()); }
 
+  // Makes the search texts of up to n rows not yet searched; false once
+  // every row has them.
+  bool PrepareSearch(size_t n);
+
   QIcon RowIcon;
 
  private:
-  static TEntry MakeEntry(THistoryRecord r);
+  static const TRow& RowOf(const TEntry& e);
+  static const QString& HaystackOf(const TEntry& e);
   bool Matches(const TEntry& e) const;
   void Refilter();
   void SortView();
+  // The search texts of a new set of rows, in batches between events.
+  void SchedulePrepare();
 
   std::vector<TEntry> FAll;
   std::vector<size_t> FView;
+  size_t FPrepared = 0;  // rows before this one have their search texts
+  bool FPrepareQueued = false;
   QString FText;
   TDateTime FFrom = 0, FTo = 0;
   int FSortColumn = -1;  // -1: list order
