@@ -49,8 +49,10 @@ QVariant TOrderModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       // The row colours are fixed, so is the text; an order whose mail left
       // the server is greyed.
-      return Entry(index.row()).Record.Id != 0 && !Entry(index.row()).Record.OnServer ? QColor(Qt::darkGray)
-                                                                                       : QColor(Qt::black);
+      {
+        const THistoryRecord& r = FAll[FView[static_cast<size_t>(index.row())]].Record;  // Id and OnServer need no copy
+        return r.Id != 0 && !r.OnServer ? QColor(Qt::darkGray) : QColor(Qt::black);
+      }
     case Qt::DecorationRole:
       return index.column() == 0 ? QVariant(RowIcon) : QVariant();
     default:
@@ -74,7 +76,7 @@ Qt::ItemFlags TOrderModel::flags(const QModelIndex& index) const {
 
 const TOrderModel::TRow& TOrderModel::RowOf(const TEntry& e) {
   if (!e.FRow) {
-    const TOrderData& o = e.Record.Order;
+    const TOrderData& o = e.Order();
     e.FRow = TRow{ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name), QString::number(o.Quantity),
                   AmountText(o.Amount, o.Currency), DateText(o.PurchaseDate)};
   }
@@ -83,7 +85,7 @@ const TOrderModel::TRow& TOrderModel::RowOf(const TEntry& e) {
 
 const QString& TOrderModel::HaystackOf(const TEntry& e) {
   if (!e.FHasHaystack) {
-    const TOrderData& o = e.Record.Order;
+    const TOrderData& o = e.Order();
     std::string all;
     all.reserve(o.Name.str().size() + o.RegName.str().size() + o.FirstName.size() + o.LastName.size() +
                 o.Email.str().size() + o.Product_Name.str().size() + o.OrderID.str().size() + 6);
@@ -108,8 +110,20 @@ const QString& TOrderModel::HaystackOf(const TEntry& e) {
   return e.FHaystack;
 }
 
+const TOrderModel::TEntry& TOrderModel::Own(TEntry& e) {
+  if (e.FBorrowed) {
+    e.Record.Order = *e.FBorrowed;
+    e.FBorrowed = nullptr;
+  }
+  return e;
+}
+
+void TOrderModel::CopyBorrowed() {
+  for (TEntry& e : FAll) Own(e);
+}
+
 bool TOrderModel::PrepareSearch(size_t n) {
-  for (size_t done = 0; FPrepared < FAll.size() && done < n; ++FPrepared, ++done) HaystackOf(FAll[FPrepared]);
+  for (size_t done = 0; FPrepared < FAll.size() && done < n; ++FPrepared, ++done) HaystackOf(Own(FAll[FPrepared]));
   return FPrepared < FAll.size();
 }
 
@@ -123,7 +137,7 @@ void TOrderModel::SchedulePrepare() {
 }
 
 bool TOrderModel::Matches(const TEntry& e) const {
-  const TDateTime d = e.Record.Order.PurchaseDate;
+  const TDateTime d = e.Order().PurchaseDate;
   if (FFrom != 0 && d < FFrom) return false;
   if (FTo != 0 && d >= FTo) return false;
   return FText.isEmpty() || HaystackOf(e).contains(FText);
@@ -151,6 +165,17 @@ void TOrderModel::Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders
   FAll.clear();
   FAll.reserve(orders.size());
   for (const auto& o : orders) FAll.emplace_back(*o);
+  Refilter();
+  endResetModel();
+  FPrepared = 0;
+  SchedulePrepare();
+}
+
+void TOrderModel::Borrow(const std::vector<std::unique_ptr<TOrderData>>& orders) {
+  beginResetModel();
+  FAll.clear();
+  FAll.reserve(orders.size());
+  for (const auto& o : orders) FAll.push_back(TEntry(o.get()));
   Refilter();
   endResetModel();
   FPrepared = 0;
@@ -202,8 +227,8 @@ void TOrderModel::SortView() {
   auto less = [&](size_t a, size_t b) {
     const TEntry& x = FAll[a];
     const TEntry& y = FAll[b];
-    const TOrderData& ox = x.Record.Order;
-    const TOrderData& oy = y.Record.Order;
+    const TOrderData& ox = x.Order();
+    const TOrderData& oy = y.Order();
     switch (c) {
       case colQuantity: return ox.Quantity < oy.Quantity;
       case colAmount:

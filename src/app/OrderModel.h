@@ -34,6 +34,10 @@ class TOrderModel : public QAbstractTableModel {
 
    private:
     friend class TOrderModel;
+    // An order of the list not copied yet; Record holds it once copied.
+    explicit TEntry(const TOrderData* borrowed) : FBorrowed(borrowed) { Record.OnServer = true; }
+    const TOrderData& Order() const { return FBorrowed ? *FBorrowed : Record.Order; }
+    const TOrderData* FBorrowed = nullptr;
     mutable std::optional<TRow> FRow;
     mutable QString FHaystack;  // buyer, e-mail, product and order ID, case-folded
     mutable bool FHasHaystack = false;
@@ -49,6 +53,11 @@ class TOrderModel : public QAbstractTableModel {
   // The orders of the list, in list order.
   void Append(const TOrderData& o);
   void Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders);
+  // As Rebuild, but the orders are copied a batch at a time after the reset,
+  // or when a row is asked for. Only while nothing else changes the orders:
+  // CopyBorrowed must have run before anything may.
+  void Borrow(const std::vector<std::unique_ptr<TOrderData>>& orders);
+  void CopyBorrowed();
   // Stored records, as the history gives them.
   void SetRecords(std::vector<THistoryRecord> records);
 
@@ -58,17 +67,18 @@ class TOrderModel : public QAbstractTableModel {
 
   // Shown rows.
   const TRow& Row(int i) const { return RowOf(Entry(i)); }
-  const TEntry& Entry(int i) const { return FAll[FView[static_cast<size_t>(i)]]; }
+  const TEntry& Entry(int i) const { return Own(FAll[FView[static_cast<size_t>(i)]]); }
   // Every row held, shown or not.
   int TotalCount() const { return static_cast<int>(FAll.size()); }
 
-  // Makes the search texts of up to n rows not yet searched; false once
-  // every row has them.
+  // Copies borrowed orders and makes the search texts of up to n rows not
+  // yet done; false once every row is done.
   bool PrepareSearch(size_t n);
 
   QIcon RowIcon;
 
  private:
+  static const TEntry& Own(TEntry& e);
   static const TRow& RowOf(const TEntry& e);
   static const QString& HaystackOf(const TEntry& e);
   bool Matches(const TEntry& e) const;
@@ -77,7 +87,7 @@ class TOrderModel : public QAbstractTableModel {
   // The search texts of a new set of rows, in batches between events.
   void SchedulePrepare();
 
-  std::vector<TEntry> FAll;
+  mutable std::vector<TEntry> FAll;  // a borrowed order is copied when its entry is asked for
   std::vector<size_t> FView;
   size_t FPrepared = 0;  // rows before this one have their search texts
   bool FPrepareQueued = false;
