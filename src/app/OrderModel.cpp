@@ -189,8 +189,10 @@ void TOrderModel::SetRecords(std::vector<THistoryRecord> records) {
   for (auto& r : records) FAll.emplace_back(std::move(r));
   Refilter();
   endResetModel();
+  // The whole history is shown to be searched: the first keystroke must not
+  // wait for the search texts.
   FPrepared = 0;
-  SchedulePrepare();
+  PrepareSearch(FAll.size());
 }
 
 void TOrderModel::SetFilter(const QString& text, TDateTime from, TDateTime to) {
