@@ -36,6 +36,8 @@ trap cleanup EXIT
 for _ in $(seq 100); do grep -q '^ready' "$demo/server.out" 2>/dev/null && break; sleep 0.1; done
 grep -q '^ready' "$demo/server.out" || { echo "The demo mail server did not start:"; cat "$demo/server.err"; exit 1; }
 export XDG_CONFIG_HOME="$demo/config"
+# The demo's payments are kept in the demo folder, never in the user's own history.
+export XDG_DATA_HOME="$demo/data"
 echo "Demo mailbox on 127.0.0.1:$(sed -n 's/^port //p' "$demo/server.out") (user demo), settings in $demo/config"
 
 if has_display; then

@@ -179,17 +179,19 @@ class TOrderPrinter {
     while (first > 0 && !Printed(*(*list)[first - 1])) --first;
     for (size_t i = first; i < end; ++i) {
       const TOrderData& o = *(*list)[i];
-      printed_[&o] = o.OrderID.str();
+      printed_[&o] = Key(o);
       out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
     }
   }
 
  private:
-  // An address can be reused after a prune; the order ID tells them apart.
   bool Printed(const TOrderData& o) const {
     auto it = printed_.find(&o);
-    return it != printed_.end() && it->second == o.OrderID.str();
+    return it != printed_.end() && it->second == Key(o);
   }
+  // An address can be reused after a prune, even by an order of the same ID
+  // (its mail was delivered again): the mail's UID tells them apart too.
+  static std::string Key(const TOrderData& o) { return o.UID + '\n' + o.OrderID.str(); }
   std::unordered_map<const TOrderData*, std::string> printed_;
 
  public:
@@ -197,7 +199,7 @@ class TOrderPrinter {
   // by the process that found them).
   void MarkPrinted(TOrderList& orders) {
     auto list = orders.Lock();
-    for (const auto& o : *list) printed_[o.get()] = o->OrderID.str();
+    for (const auto& o : *list) printed_[o.get()] = Key(*o);
   }
 };
 

@@ -28,6 +28,7 @@ namespace {
 
 using json = nlohmann::json;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAreArray;
 
@@ -182,6 +183,23 @@ TEST_F(CliHistory, SeparateProcessesOverAChangingMailbox) {
   EXPECT_EQ(Cli({"history", "export", "--format", "xml"}).status, 2);
   EXPECT_EQ(Cli({"history", "list", "--from", "08.12.2026"}).status, 2);
   EXPECT_EQ(Cli({"history", "totals", "--by", "week"}).status, 2);
+}
+
+// The same payment mails, gone and delivered again (new UIDs, as in a
+// mailbox set up anew): their old orders leave the list and the new ones are
+// announced, whatever memory the process reuses for them.
+TEST_F(CliHistory, PaymentsDeliveredAgainAfterTheirMailsLeftAreAnnouncedAgain) {
+  std::vector<std::string> ids;
+  for (int seq = 11; seq <= 15; ++seq) {
+    dove->AddMessage("alice", MakePayNimbusMail(seq));
+    ids.push_back(PayNimbusOrderID(seq));
+  }
+  EXPECT_THAT(Check().announced, ElementsAreArray(ids));
+  dove->ClearMailbox("alice");
+  for (int seq = 11; seq <= 15; ++seq) dove->AddMessage("alice", MakePayNimbusMail(seq));
+  auto again = Check();
+  EXPECT_THAT(again.announced, ElementsAreArray(ids));
+  EXPECT_THAT(again.listed, ElementsAreArray(ids));
 }
 
 TEST_F(CliHistory, AProcessKilledMidCheckLosesNoAnnouncedOrderAndRepeatsNone) {
