@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
 #include "analysis/OMAnalyze.h"
 
@@ -17,7 +16,7 @@ struct TOrderField {
   TKind Kind;
   // Text fields.
   std::string (*GetText)(const TOrderData&);
-  void (*SetText)(TOrderData&, std::string_view);
+  void (*SetText)(TOrderData&, const std::string&);
   // Int and Currency fields.
   int64_t (*GetInt)(const TOrderData&);
   void (*SetInt)(TOrderData&, int64_t);
