@@ -118,6 +118,19 @@ TConnectionTestResult Probe(const TMailAccount& a, const TAccountProbe& probe, c
   return r;
 }
 
+// Both sessions take the same settings before they connect.
+template <class TSession>
+void ConnectSession(TSession& s, const TMailAccount& a, int port, const TAccountProbe& probe) {
+  s.Host = a.Host;
+  s.Port = port;
+  s.UserName = a.UserName;
+  s.Password = a.Password;
+  s.Security = a.Security;
+  s.ReadTimeout = probe.ReadTimeoutMs;
+  s.CAFile = probe.CAFile;
+  s.Connect(probe.ConnectTimeoutMs);
+}
+
 }  // namespace
 
 TConnectionTestResult TPop3Probe::Run(const TMailAccount& a) {
@@ -125,14 +138,7 @@ TConnectionTestResult TPop3Probe::Run(const TMailAccount& a) {
   TConnectionTestResult r = Probe(
       a, *this, cancelled_,
       [&](int port) {
-        s.Host = a.Host;
-        s.Port = port;
-        s.UserName = a.UserName;
-        s.Password = a.Password;
-        s.Security = a.Security;
-        s.ReadTimeout = ReadTimeoutMs;
-        s.CAFile = CAFile;
-        s.Connect(ConnectTimeoutMs);
+        ConnectSession(s, a, port, *this);
         return s.CheckMessages();
       },
       [&] { s.Disconnect(); });
@@ -157,14 +163,7 @@ TConnectionTestResult TImapProbe::Run(const TMailAccount& a) {
   TConnectionTestResult r = Probe(
       a, *this, cancelled_,
       [&](int port) {
-        s.Host = a.Host;
-        s.Port = port;
-        s.UserName = a.UserName;
-        s.Password = a.Password;
-        s.Security = a.Security;
-        s.ReadTimeout = ReadTimeoutMs;
-        s.CAFile = CAFile;
-        s.Connect(ConnectTimeoutMs);
+        ConnectSession(s, a, port, *this);
         // Read only, like every check: EXAMINE sets no flag.
         s.Examine(a.Folder.empty() ? std::string(kDefaultFolder) : a.Folder);
         return s.Exists();
