@@ -35,10 +35,15 @@ bool TAccountStateFeed::Feed(const TLogRec& rec, int64_t now) {
       if (stopped || rec.Account.str().empty()) return false;
       TAccountState s;
       s.Time = now;
-      s.Failed = rec.LogCode == ltSingleTaskFailed;
-      if (s.Failed) {
+      s.Failed = rec.LogCode == ltSingleTaskFailed || !rec.Trouble.empty();
+      if (rec.LogCode == ltSingleTaskFailed) {
         s.Caption = rec.Reserved.str();
         s.Text = rec.LogMessage.str();
+      } else if (s.Failed) {
+        // The check ended early: what it found so far counts, the account failed.
+        s.NewPayments = LeadingCount(rec.LogMessage.str());
+        s.Caption = "Connection Lost";
+        s.Text = rec.Trouble;
       } else {
         s.NewPayments = LeadingCount(rec.LogMessage.str());
       }

@@ -319,7 +319,7 @@ bool TGetMailThd::GetNewTask() {
 }
 
 void TGetMailThd::StatusChangeNotify(TLogType aLogType, const std::string& reserved,
-                                     const std::string& statusText) {
+                                     const std::string& statusText, const std::string& trouble) {
   auto rec = std::make_unique<TLogRec>();
   int32_t id;
   {
@@ -333,6 +333,7 @@ void TGetMailThd::StatusChangeNotify(TLogType aLogType, const std::string& reser
   rec->LogCode = aLogType;
   rec->LogMessage = statusText;
   rec->Reserved = reserved;
+  rec->Trouble = trouble;
   if (FLogList) FLogList->Add(std::move(rec));
   Post(WM_ORDWATCH_LOGNOTIFY, aLogType, id);
 }
@@ -541,6 +542,14 @@ void TGetMailThd::AnswerFailed(TAccountCheck& c, int n, const EAnswerBound& e) {
   DisconnectQuietly();
 }
 
+TGetMailThd::TStep TGetMailThd::ConnectionLost(TAccountCheck& c, int n, const std::exception& e) {
+  // A stop closes the connection too: that is no failure of the account.
+  if (!FTerminated && c.trouble.empty())
+    c.trouble = Fmt("The connection to \"%s\" was lost at message %d: %s", c.server.c_str(), n, e.what());
+  DisconnectQuietly();
+  return stLeave;
+}
+
 void TGetMailThd::ClaimAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
   // Headers read ahead are judged together in one call (one round trip to
   // the analyzer helper); the answers are kept by message number for each
@@ -607,9 +616,8 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   } catch (const EAnswerBound& e) {
     AnswerFailed(c, n, e);
     return stLeave;
-  } catch (const std::exception&) {
-    DisconnectQuietly();
-    return stLeave;
+  } catch (const std::exception& e) {
+    return ConnectionLost(c, n, e);
   }
   if (!gotHeader) {
     StatusChangeNotify(ltHeaderError, "Retrieve Header Failed",
@@ -639,9 +647,8 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
     } catch (const EAnswerBound& e) {
       AnswerFailed(c, n, e);
       return stLeave;
-    } catch (const std::exception&) {
-      DisconnectQuietly();
-      return stLeave;
+    } catch (const std::exception& e) {
+      return ConnectionLost(c, n, e);
     }
     if (pluginFailed) return stNext;  // offered again at the next check
     StatusChangeNotify(ltChecking, "Checking", "Not a valid payment mail, go next");
@@ -666,9 +673,8 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   } catch (const EAnswerBound& e) {
     AnswerFailed(c, n, e);
     return stLeave;
-  } catch (const std::exception&) {
-    DisconnectQuietly();
-    return stLeave;
+  } catch (const std::exception& e) {
+    return ConnectionLost(c, n, e);
   }
   if (!gotMail) {
     StatusChangeNotify(ltReceiveError, "Receiving Failed",
@@ -749,7 +755,7 @@ void TGetMailThd::CheckAccount(TAccountCheck& c) {
   // "Congratulating" closes the message loop however it is left.
   auto congratulate = [&] {
     StatusChangeNotify(ltSingleTaskFinished, "Congratulating",
-                       Fmt("%d new payments received on \"%s\"", c.orderCount, c.server.c_str()));
+                       Fmt("%d new payments received on \"%s\"", c.orderCount, c.server.c_str()), c.trouble);
   };
   try {
     MessageLoop(c);

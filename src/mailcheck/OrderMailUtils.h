@@ -86,6 +86,9 @@ struct TLogRec {
   TShortText<5> Port;
   TShortText<200> LogMessage;
   TShortText<50> Reserved;  // the caption; for ltAllTaskFinished the run's order count
+  // On ltSingleTaskFinished: why the message loop was left early (a lost
+  // connection), which has no record of its own; empty when it ran through.
+  std::string Trouble;
 };
 using PLogRec = TLogRec*;
 
@@ -149,7 +152,8 @@ class TGetMailThd {
  private:
   void Execute();
   bool GetNewTask();
-  void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText);
+  void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText,
+                          const std::string& trouble = {});
   void SyncOrderList(const TStrings& UIDs);
   // One account check, in steps. Each step reports what it did; false (or
   // stLeave) leaves the check, whose last step always runs.
@@ -167,6 +171,7 @@ class TGetMailThd {
     std::function<void()> refill;    // tops up the header requests in flight
     bool epochChanged = false;       // the UIDs remembered belong to an earlier epoch
     bool accountFailed = false;      // by a failure a step reported itself
+    std::string trouble;             // the loop was left early: why
     std::unordered_map<int, int32_t> claims;  // per message read ahead: the plug-in that claims it
   };
   enum TStep { stNext, stLeave };
@@ -184,6 +189,8 @@ class TGetMailThd {
   void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
   void PluginFailure(TAccountCheck& c, int n);
   void AnswerFailed(TAccountCheck& c, int n, const struct EAnswerBound& e);
+  // A read or write failed mid-loop: the connection is closed and the loop left.
+  TStep ConnectionLost(TAccountCheck& c, int n, const std::exception& e);
   void FinishStep(TAccountCheck& c);
   int DealOrder(TMsgType& AMsg);
   bool IsDuplicatedOrder(const TOrderData& aOD);

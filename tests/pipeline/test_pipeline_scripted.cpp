@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "mailcheck/AccountStateFeed.h"
 #include "pipeline/PipelineHarness.h"
 #include "support/PayNimbusMail.h"
 
@@ -180,7 +181,8 @@ TEST(PipelineScripted, WindowLimits) {
 
 // The connection ends in the middle of the second of three answers in flight:
 // the first message is handled, the check ends without a report of its own
-// and the memory is not replaced, as for one command at a time.
+// and the memory is not replaced, as for one command at a time. The closing
+// record says why, so that the account's state shows a failure.
 TEST(PipelineScripted, ConnectionCutMidWindow) {
   for (int window : {0, 1024}) {
     TScriptedPop3Server srv;
@@ -202,6 +204,15 @@ TEST(PipelineScripted, ConnectionCutMidWindow) {
         << window;
     EXPECT_EQ(logs[7].LogMessage, "Not a valid payment mail, go next");
     EXPECT_EQ(logs[8].LogMessage, "Checking 2 message on \"127.0.0.1\"");
+    EXPECT_EQ(logs[9].Trouble.rfind("The connection to \"127.0.0.1\" was lost at message 2: ", 0), 0u)
+        << logs[9].Trouble;
+    TAccountStateBook book;
+    TAccountStateFeed feed(book);
+    for (const auto& r : logs) feed.Feed(r, 1000);
+    ASSERT_NE(book.Find("Shop"), nullptr);
+    EXPECT_TRUE(book.Find("Shop")->Failed);
+    EXPECT_EQ(book.Find("Shop")->Caption, "Connection Lost");
+    EXPECT_EQ(book.Find("Shop")->Text, logs[9].Trouble);
     EXPECT_TRUE(srv.WaitDone());
     EXPECT_THAT(srv.Errors(), IsEmpty());
     ASSERT_NE(h.uids.Find("Shop"), nullptr);
@@ -228,10 +239,12 @@ TEST(PipelineScripted, StopDropsTheRequestsInFlight) {
   worker.Stop();
   worker.WaitFor();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
-  auto codes = Codes(h.Drain());
+  const auto logs = h.Drain();
+  auto codes = Codes(logs);
   ASSERT_GE(codes.size(), 4u);
   EXPECT_EQ(std::count(codes.begin(), codes.end(), "ltStopManually Stop"), 1);
   EXPECT_EQ(codes[codes.size() - 3], "ltSingleTaskFinished Congratulating");
+  EXPECT_EQ(logs[logs.size() - 3].Trouble, "");  // a stop is no lost connection
   EXPECT_EQ(codes[codes.size() - 2], "ltQuit Quit");
   EXPECT_EQ(codes.back(), "ltAllTaskFinished 0");
   EXPECT_TRUE(h.uids.Find("Shop")->Uids().empty());
