@@ -215,7 +215,12 @@ void TFormMain::InitMain() {
     show();
   }
   ParseGear = PluginDir.empty() ? std::make_unique<TParseGear>() : std::make_unique<TParseGear>(PluginDir);
+  // The totals strip is not needed for the first paint: it follows once the
+  // window is shown.
+  FDeferTotals = true;
   ApplyHistoryOption();
+  FDeferTotals = false;
+  QTimer::singleShot(0, this, [this] { RefreshTotals(); });
   RefreshAccountMenu();
   RestartWatches();
   FTimeCount = 0;
@@ -333,6 +338,8 @@ void TFormMain::StartCheckThread() {
   FNewOrderCome = false;
   FUi.btnCheck->setText(QString::fromLatin1(kStopChecking));
   FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
+  // From here on the worker changes the order list: the view keeps its own copies.
+  FOrderModel->CopyBorrowed();
   FOmu = std::make_unique<TGetMailThd>(this, FTaskList, FOrderList, *ParseGear);
   FOmu->ReadTimeoutMs = WorkerReadTimeoutMs;
   FOmu->Store = History();
@@ -574,13 +581,17 @@ void TFormMain::RefreshView() {
       FOrderModel->SetRecords(History()->Query({}));
     } else {
       auto orders = FOrderList.Lock();
-      FOrderModel->Rebuild(*orders);
+      // With no worker only this thread changes the list, and it copies what
+      // is borrowed before a worker starts: a long list is copied after the
+      // window has been painted.
+      if (FOmu) FOrderModel->Rebuild(*orders);
+      else FOrderModel->Borrow(*orders);
       FLastShown = orders->empty() ? nullptr : orders->back().get();
     }
   } catch (...) {
   }
   FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
-  RefreshTotals();
+  if (!FDeferTotals) RefreshTotals();
 }
 
 void TFormMain::ViewChanged() {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -85,6 +86,11 @@ class TStmt {
   std::string ColText(int i) const {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(st_, i));
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st_, i))) : std::string();
+  }
+  // Valid until the next step.
+  std::string_view ColView(int i) const {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(st_, i));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(st_, i))) : std::string_view();
   }
   int64_t ColInt(int i) const { return sqlite3_column_int64(st_, i); }
   // Ready for the next run with new values.
@@ -177,7 +183,7 @@ void ReadOrder(const TStmt& st, TOrderData& o, int first) {
   int i = first;
   for (const auto& f : OrderFields()) {
     switch (f.Kind) {
-      case TOrderField::Text: f.SetText(o, st.ColText(i)); break;
+      case TOrderField::Text: f.SetText(o, st.ColView(i)); break;
       case TOrderField::Int:
       case TOrderField::Currency: f.SetInt(o, st.ColInt(i)); break;
       case TOrderField::Date: f.SetDate(o, st.ColDouble(i)); break;
@@ -329,7 +335,9 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why) {
   }
   const bool fresh = st.st_size == 0;
 
-  if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+  // Every use of the connection holds FMutex, so SQLite's own lock per call
+  // (one per column read) is left out.
+  if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     why = FDb ? sqlite3_errmsg(FDb) : "out of memory";
     Close();
     return orUnwritable;
@@ -417,7 +425,15 @@ void TOrderHistory::Restore(TOrderList& list, TUidlList& memory) {
   try {
     std::vector<std::unique_ptr<TOrderData>> orders;
     {
-      TStmt st(FDb, "SELECT " + ColumnList() + " FROM orders WHERE OnServer = 1 ORDER BY id");
+      TStmt count(FDb, "SELECT count(*) FROM orders WHERE OnServer = 1");
+      orders.reserve(count.Step() ? static_cast<size_t>(count.ColInt(0)) : 0);
+      TStmt all(FDb, "SELECT max(id) FROM orders");
+      const int64_t stored = all.Step() ? all.ColInt(0) : 0;
+      // Most of the history on the list: one pass over the table, in id order
+      // as it is stored, is quicker than a look-up per row through the index.
+      const bool most = static_cast<int64_t>(orders.capacity()) * 4 > stored;
+      TStmt st(FDb, "SELECT " + ColumnList() + " FROM orders" + (most ? " NOT INDEXED" : "") +
+                        " WHERE OnServer = 1 ORDER BY id");
       while (st.Step()) {
         auto o = std::make_unique<TOrderData>();
         ReadOrder(st, *o, 0);
@@ -427,16 +443,19 @@ void TOrderHistory::Restore(TOrderList& list, TUidlList& memory) {
     TStmt st(FDb, "SELECT account, uids FROM memory");
     while (st.Step()) {
       TStrings uids;
-      const std::string all = st.ColText(1);
+      const std::string_view all = st.ColView(1);
+      uids.reserve(static_cast<size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
       for (size_t b = 0; b < all.size();) {
         size_t e = all.find('\n', b);
         if (e == std::string::npos) e = all.size();
-        uids.push_back(all.substr(b, e - b));
+        uids.emplace_back(all.substr(b, e - b));
         b = e + 1;
       }
-      memory.Obtain(st.ColText(0)).SetUids(uids);
+      memory.Obtain(st.ColText(0)).SetUids(std::move(uids));
     }
-    for (auto& o : orders) list.Add(std::move(o));
+    auto l = list.Lock();
+    l->reserve(l->size() + orders.size());
+    for (auto& o : orders) l->push_back(std::move(o));
   } catch (const TSqlError& e) {
     WriteFailed(e.what());
   }
