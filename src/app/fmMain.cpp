@@ -206,6 +206,8 @@ TFormMain::~TFormMain() {
     FOmu->Stop();
     FOmu->WaitFor();
   }
+  // The view may still read the list's orders in place; the list goes first.
+  FOrderModel->Rebuild({});
 }
 
 void TFormMain::InitMain() {
@@ -754,7 +756,8 @@ void TFormMain::ApplyHistoryOption() {
     auto orders = FOrderList.Lock();
     emptyList = orders->empty();
   }
-  if (FHistory->Open() && emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->Restore(FOrderList, *OldUIDs);
+  if (emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->OpenAndRestore(FOrderList, *OldUIDs);
+  else FHistory->Open();
   RefreshView();
 }
 
