@@ -50,8 +50,9 @@ QVariant TOrderModel::data(const QModelIndex& index, int role) const {
       // The row colours are fixed, so is the text; an order whose mail left
       // the server is greyed.
       {
-        const THistoryRecord& r = FAll[FView[static_cast<size_t>(index.row())]].Record;  // Id and OnServer need no copy
-        return r.Id != 0 && !r.OnServer ? QColor(Qt::darkGray) : QColor(Qt::black);
+        // A borrowed order is on the list, so on the server: it needs no copy.
+        const THistoryRecord* r = FAll[FView[static_cast<size_t>(index.row())]].FRecord.get();
+        return r && r->Id != 0 && !r->OnServer ? QColor(Qt::darkGray) : QColor(Qt::black);
       }
     case Qt::DecorationRole:
       return index.column() == 0 ? QVariant(RowIcon) : QVariant();
@@ -77,8 +78,9 @@ Qt::ItemFlags TOrderModel::flags(const QModelIndex& index) const {
 const TOrderModel::TRow& TOrderModel::RowOf(const TEntry& e) {
   if (!e.FRow) {
     const TOrderData& o = e.Order();
-    e.FRow = TRow{ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name), QString::number(o.Quantity),
-                  AmountText(o.Amount, o.Currency), DateText(o.PurchaseDate)};
+    e.FRow = std::make_unique<TRow>(TRow{ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name),
+                                         QString::number(o.Quantity), AmountText(o.Amount, o.Currency),
+                                         DateText(o.PurchaseDate)});
   }
   return *e.FRow;
 }
@@ -112,7 +114,7 @@ const QString& TOrderModel::HaystackOf(const TEntry& e) {
 
 const TOrderModel::TEntry& TOrderModel::Own(TEntry& e) {
   if (e.FBorrowed) {
-    e.Record.Order = *e.FBorrowed;
+    e.FRecord = std::make_unique<THistoryRecord>(THistoryRecord{0, *e.FBorrowed, 0, true});
     e.FBorrowed = nullptr;
   }
   return e;

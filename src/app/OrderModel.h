@@ -12,7 +12,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "analysis/OMAnalyze.h"
@@ -27,18 +26,21 @@ class TOrderModel : public QAbstractTableModel {
     QString id, from, item, quantity, amount, date;
   };
   struct TEntry {
-    explicit TEntry(THistoryRecord r) : Record(std::move(r)) {}
+    explicit TEntry(THistoryRecord r) : FRecord(std::make_unique<THistoryRecord>(std::move(r))) {}
     // An order of the list, copied once.
-    explicit TEntry(const TOrderData& o) : Record{0, o, 0, true} {}
-    THistoryRecord Record;  // Id 0: not from the history
+    explicit TEntry(const TOrderData& o) : FRecord(std::make_unique<THistoryRecord>(THistoryRecord{0, o, 0, true})) {}
+    // Id 0: not from the history. Only for an entry given by Entry().
+    const THistoryRecord& Record() const { return *FRecord; }
 
    private:
     friend class TOrderModel;
-    // An order of the list not copied yet; Record holds it once copied.
-    explicit TEntry(const TOrderData* borrowed) : FBorrowed(borrowed) { Record.OnServer = true; }
-    const TOrderData& Order() const { return FBorrowed ? *FBorrowed : Record.Order; }
+    // An order of the list not copied yet; FRecord holds it once copied. A
+    // long list borrowed costs a pointer per order until then.
+    explicit TEntry(const TOrderData* borrowed) : FBorrowed(borrowed) {}
+    const TOrderData& Order() const { return FBorrowed ? *FBorrowed : FRecord->Order; }
     const TOrderData* FBorrowed = nullptr;
-    mutable std::optional<TRow> FRow;
+    std::unique_ptr<THistoryRecord> FRecord;
+    mutable std::unique_ptr<TRow> FRow;
     mutable QString FHaystack;  // buyer, e-mail, product and order ID, case-folded
     mutable bool FHasHaystack = false;
   };

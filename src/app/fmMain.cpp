@@ -654,9 +654,9 @@ std::vector<const THistoryRecord*> TFormMain::ShownRecords(bool selectedOnly) co
   if (selectedOnly) {
     QModelIndexList rows = FUi.lvOrders->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record);
+    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record());
   } else {
-    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record);
+    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record());
   }
   return out;
 }
@@ -714,7 +714,7 @@ void TFormMain::AnalyseAgainSelected() {
 
 void TFormMain::ShowDetails(int row) {
   if (row < 0 || row >= FOrderModel->rowCount()) return;
-  THistoryRecord record = FOrderModel->Entry(row).Record;
+  THistoryRecord record = FOrderModel->Entry(row).Record();
   // A row of the list: the history knows when it was seen.
   if (record.Id == 0 && History()) {
     if (const int64_t id = History()->FindId(record.Order)) {

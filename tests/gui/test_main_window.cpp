@@ -421,11 +421,11 @@ TEST(OrderModel, BorrowedOrdersAreShownSearchedAndKeptOnceCopied) {
   }
   list.clear();
   std::vector<std::string> ids;
-  for (int i = 0; i < m.rowCount(); ++i) ids.push_back(m.Entry(i).Record.Order.OrderID.str());
+  for (int i = 0; i < m.rowCount(); ++i) ids.push_back(m.Entry(i).Record().Order.OrderID.str());
   EXPECT_EQ(ids, (std::vector<std::string>{"B-3", "B-2", "B-1"}));
   m.SetFilter(QStringLiteral("max sample"), 0, 0);
   ASSERT_EQ(m.rowCount(), 1);
-  EXPECT_EQ(m.Entry(0).Record.Order.Name.str(), "Max Sample");
+  EXPECT_EQ(m.Entry(0).Record().Order.Name.str(), "Max Sample");
 }
 }  // namespace
 }  // namespace qnb::test
