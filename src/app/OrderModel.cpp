@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QLocale>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,8 @@ namespace qnb {
 
 namespace {
 const QColor kOddRow(230, 237, 251);
+// Rows searched per turn of the event loop: a few milliseconds.
+constexpr size_t kPrepareBatch = 4000;
 }  // namespace
 
 int TOrderModel::rowCount(const QModelIndex& parent) const {
@@ -46,8 +49,11 @@ QVariant TOrderModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       // The row colours are fixed, so is the text; an order whose mail left
       // the server is greyed.
-      return Entry(index.row()).Record.Id != 0 && !Entry(index.row()).Record.OnServer ? QColor(Qt::darkGray)
-                                                                                       : QColor(Qt::black);
+      {
+        // A borrowed order is on the list, so on the server: it needs no copy.
+        const THistoryRecord* r = FAll[FView[static_cast<size_t>(index.row())]].FRecord.get();
+        return r && r->Id != 0 && !r->OnServer ? QColor(Qt::darkGray) : QColor(Qt::black);
+      }
     case Qt::DecorationRole:
       return index.column() == 0 ? QVariant(RowIcon) : QVariant();
     default:
@@ -69,31 +75,78 @@ Qt::ItemFlags TOrderModel::flags(const QModelIndex& index) const {
   return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-TOrderModel::TEntry TOrderModel::MakeEntry(THistoryRecord r) {
-  const TOrderData& o = r.Order;
-  TEntry e;
-  e.Row = {ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name), QString::number(o.Quantity),
-           AmountText(o.Amount, o.Currency), DateText(o.PurchaseDate)};
-  e.Haystack = (ToQ(o.Name) + QLatin1Char('\n') + ToQ(o.RegName) + QLatin1Char('\n') + ToQ(o.FirstName) +
-                QLatin1Char(' ') + ToQ(o.LastName) + QLatin1Char('\n') + e.Row.from + QLatin1Char('\n') + e.Row.item +
-                QLatin1Char('\n') + e.Row.id)
-                   .toCaseFolded();
-  e.Record = std::move(r);
+const TOrderModel::TRow& TOrderModel::RowOf(const TEntry& e) {
+  if (!e.FRow) {
+    const TOrderData& o = e.Order();
+    e.FRow = std::make_unique<TRow>(TRow{ToQ(o.OrderID), ToQ(o.Email), ToQ(o.Product_Name),
+                                         QString::number(o.Quantity), AmountText(o.Amount, o.Currency),
+                                         DateText(o.PurchaseDate)});
+  }
+  return *e.FRow;
+}
+
+const QString& TOrderModel::HaystackOf(const TEntry& e) {
+  if (!e.FHasHaystack) {
+    const TOrderData& o = e.Order();
+    std::string all;
+    all.reserve(o.Name.str().size() + o.RegName.str().size() + o.FirstName.size() + o.LastName.size() +
+                o.Email.str().size() + o.Product_Name.str().size() + o.OrderID.str().size() + 6);
+    const std::string* const parts[] = {&o.Name.str(), &o.RegName.str(), &o.FirstName, &o.LastName,
+                                        &o.Email.str(), &o.Product_Name.str(), &o.OrderID.str()};
+    const char separators[] = "\n\n \n\n\n";  // before each part but the first
+    for (size_t i = 0; i < std::size(parts); ++i) {
+      if (i > 0) all += separators[i - 1];
+      all += *parts[i];
+    }
+    const bool ascii = std::all_of(all.begin(), all.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    // Plain ASCII, the common case, is converted at once; other bytes field by
+    // field, as each is shown (UTF-8, else Latin-1).
+    const QString text =
+        ascii ? QString::fromLatin1(all.data(), static_cast<qsizetype>(all.size()))
+              : ToQ(o.Name) + QLatin1Char('\n') + ToQ(o.RegName) + QLatin1Char('\n') + ToQ(o.FirstName) +
+                    QLatin1Char(' ') + ToQ(o.LastName) + QLatin1Char('\n') + ToQ(o.Email) + QLatin1Char('\n') +
+                    ToQ(o.Product_Name) + QLatin1Char('\n') + ToQ(o.OrderID);
+    e.FHaystack = text.toCaseFolded();
+    e.FHasHaystack = true;
+  }
+  return e.FHaystack;
+}
+
+const TOrderModel::TEntry& TOrderModel::Own(TEntry& e) {
+  if (e.FBorrowed) {
+    e.FRecord = std::make_unique<THistoryRecord>(THistoryRecord{0, *e.FBorrowed, 0, true});
+    e.FBorrowed = nullptr;
+  }
   return e;
 }
 
+void TOrderModel::CopyBorrowed() {
+  for (TEntry& e : FAll) Own(e);
+}
+
+bool TOrderModel::PrepareSearch(size_t n) {
+  for (size_t done = 0; FPrepared < FAll.size() && done < n; ++FPrepared, ++done) HaystackOf(Own(FAll[FPrepared]));
+  return FPrepared < FAll.size();
+}
+
+void TOrderModel::SchedulePrepare() {
+  if (FPrepareQueued) return;
+  FPrepareQueued = true;
+  QTimer::singleShot(0, this, [this] {
+    FPrepareQueued = false;
+    if (PrepareSearch(kPrepareBatch)) SchedulePrepare();
+  });
+}
+
 bool TOrderModel::Matches(const TEntry& e) const {
-  const TDateTime d = e.Record.Order.PurchaseDate;
+  const TDateTime d = e.Order().PurchaseDate;
   if (FFrom != 0 && d < FFrom) return false;
   if (FTo != 0 && d >= FTo) return false;
-  return FText.isEmpty() || e.Haystack.contains(FText);
+  return FText.isEmpty() || HaystackOf(e).contains(FText);
 }
 
 void TOrderModel::Append(const TOrderData& o) {
-  THistoryRecord r;
-  r.Order = o;
-  r.OnServer = true;
-  FAll.push_back(MakeEntry(std::move(r)));
+  FAll.emplace_back(o);
   if (!Matches(FAll.back())) return;
   if (FSortColumn >= 0) {
     // Sorted: the new row goes where it belongs.
@@ -113,23 +166,35 @@ void TOrderModel::Rebuild(const std::vector<std::unique_ptr<TOrderData>>& orders
   beginResetModel();
   FAll.clear();
   FAll.reserve(orders.size());
-  for (const auto& o : orders) {
-    THistoryRecord r;
-    r.Order = *o;
-    r.OnServer = true;
-    FAll.push_back(MakeEntry(std::move(r)));
-  }
+  for (const auto& o : orders) FAll.emplace_back(*o);
   Refilter();
   endResetModel();
+  FPrepared = 0;
+  SchedulePrepare();
+}
+
+void TOrderModel::Borrow(const std::vector<std::unique_ptr<TOrderData>>& orders) {
+  beginResetModel();
+  FAll.clear();
+  FAll.reserve(orders.size());
+  for (const auto& o : orders) FAll.push_back(TEntry(o.get()));
+  Refilter();
+  endResetModel();
+  FPrepared = 0;
+  SchedulePrepare();
 }
 
 void TOrderModel::SetRecords(std::vector<THistoryRecord> records) {
   beginResetModel();
   FAll.clear();
   FAll.reserve(records.size());
-  for (auto& r : records) FAll.push_back(MakeEntry(std::move(r)));
+  for (auto& r : records) FAll.emplace_back(std::move(r));
   Refilter();
   endResetModel();
+  // The whole history is shown to be searched: the first keystroke must not
+  // wait for the search texts.
+  FPrepared = 0;
+  PrepareSearch(FAll.size());
 }
 
 void TOrderModel::SetFilter(const QString& text, TDateTime from, TDateTime to) {
@@ -166,8 +231,8 @@ void TOrderModel::SortView() {
   auto less = [&](size_t a, size_t b) {
     const TEntry& x = FAll[a];
     const TEntry& y = FAll[b];
-    const TOrderData& ox = x.Record.Order;
-    const TOrderData& oy = y.Record.Order;
+    const TOrderData& ox = x.Order();
+    const TOrderData& oy = y.Order();
     switch (c) {
       case colQuantity: return ox.Quantity < oy.Quantity;
       case colAmount:
@@ -175,9 +240,9 @@ void TOrderModel::SortView() {
         if (ox.Currency != oy.Currency) return ox.Currency < oy.Currency;
         return ox.Amount < oy.Amount;
       case colDate: return ox.PurchaseDate < oy.PurchaseDate;
-      case colID: return x.Row.id.compare(y.Row.id, Qt::CaseInsensitive) < 0;
-      case colFrom: return x.Row.from.compare(y.Row.from, Qt::CaseInsensitive) < 0;
-      default: return x.Row.item.compare(y.Row.item, Qt::CaseInsensitive) < 0;
+      case colID: return RowOf(x).id.compare(RowOf(y).id, Qt::CaseInsensitive) < 0;
+      case colFrom: return RowOf(x).from.compare(RowOf(y).from, Qt::CaseInsensitive) < 0;
+      default: return RowOf(x).item.compare(RowOf(y).item, Qt::CaseInsensitive) < 0;
     }
   };
   // Stable, so that equal rows keep the list's order.

@@ -206,6 +206,8 @@ TFormMain::~TFormMain() {
     FOmu->Stop();
     FOmu->WaitFor();
   }
+  // The view may still read the list's orders in place; the list goes first.
+  FOrderModel->Rebuild({});
 }
 
 void TFormMain::InitMain() {
@@ -215,7 +217,12 @@ void TFormMain::InitMain() {
     show();
   }
   ParseGear = PluginDir.empty() ? std::make_unique<TParseGear>() : std::make_unique<TParseGear>(PluginDir);
+  // The totals strip is not needed for the first paint: it follows once the
+  // window is shown.
+  FDeferTotals = true;
   ApplyHistoryOption();
+  FDeferTotals = false;
+  QTimer::singleShot(0, this, [this] { RefreshTotals(); });
   RefreshAccountMenu();
   RestartWatches();
   FTimeCount = 0;
@@ -333,6 +340,8 @@ void TFormMain::StartCheckThread() {
   FNewOrderCome = false;
   FUi.btnCheck->setText(QString::fromLatin1(kStopChecking));
   FUi.MICheckOrderNew->setText(FUi.btnCheck->text());
+  // From here on the worker changes the order list: the view keeps its own copies.
+  FOrderModel->CopyBorrowed();
   FOmu = std::make_unique<TGetMailThd>(this, FTaskList, FOrderList, *ParseGear);
   FOmu->ReadTimeoutMs = WorkerReadTimeoutMs;
   FOmu->Store = History();
@@ -574,13 +583,17 @@ void TFormMain::RefreshView() {
       FOrderModel->SetRecords(History()->Query({}));
     } else {
       auto orders = FOrderList.Lock();
-      FOrderModel->Rebuild(*orders);
+      // With no worker only this thread changes the list, and it copies what
+      // is borrowed before a worker starts: a long list is copied after the
+      // window has been painted.
+      if (FOmu) FOrderModel->Rebuild(*orders);
+      else FOrderModel->Borrow(*orders);
       FLastShown = orders->empty() ? nullptr : orders->back().get();
     }
   } catch (...) {
   }
   FUi.sbPanel2->setText(QStringLiteral("%1 payment(s)").arg(FOrderModel->rowCount()));
-  RefreshTotals();
+  if (!FDeferTotals) RefreshTotals();
 }
 
 void TFormMain::ViewChanged() {
@@ -641,9 +654,9 @@ std::vector<const THistoryRecord*> TFormMain::ShownRecords(bool selectedOnly) co
   if (selectedOnly) {
     QModelIndexList rows = FUi.lvOrders->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record);
+    for (const QModelIndex& i : rows) out.push_back(&FOrderModel->Entry(i.row()).Record());
   } else {
-    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record);
+    for (int i = 0; i < FOrderModel->rowCount(); ++i) out.push_back(&FOrderModel->Entry(i).Record());
   }
   return out;
 }
@@ -701,7 +714,7 @@ void TFormMain::AnalyseAgainSelected() {
 
 void TFormMain::ShowDetails(int row) {
   if (row < 0 || row >= FOrderModel->rowCount()) return;
-  THistoryRecord record = FOrderModel->Entry(row).Record;
+  THistoryRecord record = FOrderModel->Entry(row).Record();
   // A row of the list: the history knows when it was seen.
   if (record.Id == 0 && History()) {
     if (const int64_t id = History()->FindId(record.Order)) {
@@ -743,7 +756,8 @@ void TFormMain::ApplyHistoryOption() {
     auto orders = FOrderList.Lock();
     emptyList = orders->empty();
   }
-  if (FHistory->Open() && emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->Restore(FOrderList, *OldUIDs);
+  if (emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->OpenAndRestore(FOrderList, *OldUIDs);
+  else FHistory->Open();
   RefreshView();
 }
 

@@ -160,6 +160,7 @@ class TFormMain : public QMainWindow, public TMessageTarget {
   std::unique_ptr<TParseGear> ParseGear;
   std::unique_ptr<TOrderHistory> FHistory;
   bool FDropHistoryAfterRun = false;
+  bool FDeferTotals = false;  // while the window starts
   const TOrderData* FLastShown = nullptr;  // the list's last order the view shows
   std::unique_ptr<TDesktopNotifier> FNotifier;
   std::vector<std::unique_ptr<TImapWatch>> FWatches;

@@ -272,7 +272,7 @@ void TCheckRunner::UseHistory() {
     io_.err << "quenbell-cli: " << m << "\n";
     io_.err.flush();
   };
-  if (history_->Open()) history_->Restore(orderList_, *OldUIDs);
+  history_->OpenAndRestore(orderList_, *OldUIDs);
   printer_->printer.MarkPrinted(orderList_);
 }
 

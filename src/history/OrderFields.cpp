@@ -7,7 +7,7 @@ namespace {
 #define QNB_TEXT(f)                                                                                 \
   TOrderField {                                                                                     \
     #f, TOrderField::Text, [](const TOrderData& o) { return std::string(static_cast<const std::string&>(o.f)); }, \
-        [](TOrderData& o, const std::string& v) { o.f = v; }, nullptr, nullptr, nullptr, nullptr    \
+        [](TOrderData& o, std::string_view v) { o.f = v; }, nullptr, nullptr, nullptr, nullptr    \
   }
 #define QNB_INT(f, kind)                                                                            \
   TOrderField {                                                                                     \

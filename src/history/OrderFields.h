@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "analysis/OMAnalyze.h"
 
@@ -16,7 +17,7 @@ struct TOrderField {
   TKind Kind;
   // Text fields.
   std::string (*GetText)(const TOrderData&);
-  void (*SetText)(TOrderData&, const std::string&);
+  void (*SetText)(TOrderData&, std::string_view);
   // Int and Currency fields.
   int64_t (*GetInt)(const TOrderData&);
   void (*SetInt)(TOrderData&, int64_t);

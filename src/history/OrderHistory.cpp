@@ -6,12 +6,15 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <future>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -85,6 +88,11 @@ class TStmt {
   std::string ColText(int i) const {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(st_, i));
     return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st_, i))) : std::string();
+  }
+  // Valid until the next step.
+  std::string_view ColView(int i) const {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(st_, i));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(st_, i))) : std::string_view();
   }
   int64_t ColInt(int i) const { return sqlite3_column_int64(st_, i); }
   // Ready for the next run with new values.
@@ -177,7 +185,7 @@ void ReadOrder(const TStmt& st, TOrderData& o, int first) {
   int i = first;
   for (const auto& f : OrderFields()) {
     switch (f.Kind) {
-      case TOrderField::Text: f.SetText(o, st.ColText(i)); break;
+      case TOrderField::Text: f.SetText(o, st.ColView(i)); break;
       case TOrderField::Int:
       case TOrderField::Currency: f.SetInt(o, st.ColInt(i)); break;
       case TOrderField::Date: f.SetDate(o, st.ColDouble(i)); break;
@@ -229,6 +237,68 @@ bool MakePrivateDir(const fs::path& dir, std::string& why) {
     return false;
   }
   return true;
+}
+
+
+constexpr const char* kDamaged = "the file is damaged";
+
+// What tells a damaged file at the start: the whole file while it is small;
+// beyond that the orders and the memory, as the mails are read only when
+// asked for.
+std::vector<std::string> DamageChecks(int64_t size) {
+  if (size > kFullCheckBytes) return {"PRAGMA quick_check(orders)", "PRAGMA quick_check(memory)"};
+  return {"PRAGMA quick_check"};
+}
+
+bool PassesChecks(sqlite3* db, const std::vector<std::string>& checks) {
+  for (const auto& sql : checks) {
+    TStmt q(db, sql);
+    if (!q.Step() || q.ColText(0) != "ok") return false;
+  }
+  return true;
+}
+
+// The memory as stored: per account its UIDs, one per line.
+void ReadMemory(sqlite3* db, TUidlList& memory) {
+  TStmt st(db, "SELECT account, uids FROM memory");
+  while (st.Step()) {
+    TStrings uids;
+    const std::string_view all = st.ColView(1);
+    uids.reserve(static_cast<size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
+    for (size_t b = 0; b < all.size();) {
+      size_t e = all.find('\n', b);
+      if (e == std::string::npos) e = all.size();
+      uids.emplace_back(all.substr(b, e - b));
+      b = e + 1;
+    }
+    memory.Obtain(st.ColText(0)).SetUids(std::move(uids));
+  }
+}
+
+// The orders that were on the list, in list order.
+std::vector<std::unique_ptr<TOrderData>> ReadListedOrders(sqlite3* db) {
+  std::vector<std::unique_ptr<TOrderData>> orders;
+  TStmt count(db, "SELECT count(*) FROM orders WHERE OnServer = 1");
+  orders.reserve(count.Step() ? static_cast<size_t>(count.ColInt(0)) : 0);
+  TStmt all(db, "SELECT max(id) FROM orders");
+  const int64_t stored = all.Step() ? all.ColInt(0) : 0;
+  // Most of the history on the list: one pass over the table, in id order
+  // as it is stored, is quicker than a look-up per row through the index.
+  const bool most = static_cast<int64_t>(orders.capacity()) * 4 > stored;
+  TStmt st(db, "SELECT " + ColumnList() + " FROM orders" + (most ? " NOT INDEXED" : "") +
+                   " WHERE OnServer = 1 ORDER BY id");
+  while (st.Step()) {
+    auto o = std::make_unique<TOrderData>();
+    ReadOrder(st, *o, 0);
+    orders.push_back(std::move(o));
+  }
+  return orders;
+}
+
+void AppendOrders(TOrderList& list, std::vector<std::unique_ptr<TOrderData>>& orders) {
+  auto l = list.Lock();
+  l->reserve(l->size() + orders.size());
+  for (auto& o : orders) l->push_back(std::move(o));
 }
 
 }  // namespace
@@ -287,12 +357,71 @@ void TOrderHistory::Report(const std::string& text) {
   if (OnProblem) OnProblem(text);
 }
 
-bool TOrderHistory::Open() {
+bool TOrderHistory::Open() { return OpenFile(nullptr, nullptr); }
+
+bool TOrderHistory::OpenAndRestore(TOrderList& list, TUidlList& memory) { return OpenFile(&list, &memory); }
+
+bool TOrderHistory::OpenFile(TOrderList* list, TUidlList* memory) {
   StopWriter();
   std::lock_guard<std::recursive_mutex> lock(FMutex);
   Close();
   std::string why;
-  TOpenResult r = TryOpen(why);
+  std::vector<std::string> checks;
+  TOpenResult r = TryOpen(why, list ? &checks : nullptr);
+  if (r == orOk && list && !checks.empty()) {
+    // The damage check reads the whole table as the restore does: it runs
+    // beside it on a connection of its own, and reads the memory there too.
+    // Nothing restored is used before the check has passed.
+    struct TSide {
+      bool ok = false;
+      std::optional<TSqlError> error;  // a read that failed, damaged or not
+      TUidlList memory;
+    };
+    auto side = std::async(std::launch::async, [path = FPath, checks] {
+      TSide out;
+      sqlite3* db = nullptr;
+      if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        try {
+          out.ok = PassesChecks(db, checks);
+          if (out.ok) ReadMemory(db, out.memory);
+        } catch (const TSqlError& e) {
+          out.ok = false;
+          out.error = e;
+        }
+      }
+      sqlite3_close_v2(db);
+      return out;
+    });
+    std::vector<std::unique_ptr<TOrderData>> orders;
+    std::optional<TSqlError> error;
+    try {
+      orders = ReadListedOrders(FDb);
+    } catch (const TSqlError& e) {
+      error = e;
+    }
+    TSide checked = side.get();
+    if (!error) error = checked.error;
+    if (checked.ok && !error) {
+      AppendOrders(*list, orders);
+      if (memory->Count() == 0) {
+        *memory = std::move(checked.memory);
+      } else {
+        for (size_t i = 0; i < checked.memory.Count(); ++i)
+          memory->Obtain(checked.memory[i].Account).SetUids(checked.memory[i].Uids());
+      }
+      list = nullptr;  // restored
+    } else if (error && !IsDamage(error->Code)) {
+      // Busy or out of memory: the file is kept as it is, the check goes on
+      // from memory, as when a restore fails.
+      WriteFailed(error->what());
+      return false;
+    } else {
+      why = kDamaged;
+      Close();
+      r = orDamaged;
+    }
+  }
   if (r == orDamaged) {
     if (!MoveAside(why)) return false;
     r = TryOpen(why);
@@ -306,10 +435,12 @@ bool TOrderHistory::Open() {
   }
   FOpen = true;
   StartWriter();
+  // A small file, checked as it was opened, or a new one.
+  if (list) Restore(*list, *memory);
   return true;
 }
 
-TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why) {
+TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why, std::vector<std::string>* deferred) {
   const fs::path file(FPath);
   if (!MakePrivateDir(file.parent_path(), why)) return orUnwritable;
   // The file is created by us, so that it is the user's alone from the start;
@@ -329,7 +460,9 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why) {
   }
   const bool fresh = st.st_size == 0;
 
-  if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+  // Every use of the connection holds FMutex, so SQLite's own lock per call
+  // (one per column read) is left out.
+  if (sqlite3_open_v2(FPath.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     why = FDb ? sqlite3_errmsg(FDb) : "out of memory";
     Close();
     return orUnwritable;
@@ -348,15 +481,12 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why) {
       return orDamaged;
     }
     if (!fresh && version > 0) {
-      std::vector<std::string> checks = {"PRAGMA quick_check"};
-      if (st.st_size > kFullCheckBytes) checks = {"PRAGMA quick_check(orders)", "PRAGMA quick_check(memory)"};
-      for (const auto& sql : checks) {
-        TStmt q(FDb, sql);
-        if (!q.Step() || q.ColText(0) != "ok") {
-          why = "the file is damaged";
-          Close();
-          return orDamaged;
-        }
+      if (deferred && version == kSchemaVersion) {
+        *deferred = DamageChecks(st.st_size);
+      } else if (!PassesChecks(FDb, DamageChecks(st.st_size))) {
+        why = kDamaged;
+        Close();
+        return orDamaged;
       }
     }
     {
@@ -415,28 +545,9 @@ void TOrderHistory::Restore(TOrderList& list, TUidlList& memory) {
   std::lock_guard<std::recursive_mutex> lock(FMutex);
   if (!FDb) return;
   try {
-    std::vector<std::unique_ptr<TOrderData>> orders;
-    {
-      TStmt st(FDb, "SELECT " + ColumnList() + " FROM orders WHERE OnServer = 1 ORDER BY id");
-      while (st.Step()) {
-        auto o = std::make_unique<TOrderData>();
-        ReadOrder(st, *o, 0);
-        orders.push_back(std::move(o));
-      }
-    }
-    TStmt st(FDb, "SELECT account, uids FROM memory");
-    while (st.Step()) {
-      TStrings uids;
-      const std::string all = st.ColText(1);
-      for (size_t b = 0; b < all.size();) {
-        size_t e = all.find('\n', b);
-        if (e == std::string::npos) e = all.size();
-        uids.push_back(all.substr(b, e - b));
-        b = e + 1;
-      }
-      memory.Obtain(st.ColText(0)).SetUids(uids);
-    }
-    for (auto& o : orders) list.Add(std::move(o));
+    auto orders = ReadListedOrders(FDb);
+    ReadMemory(FDb, memory);
+    AppendOrders(list, orders);
   } catch (const TSqlError& e) {
     WriteFailed(e.what());
   }

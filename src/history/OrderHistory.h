@@ -66,6 +66,10 @@ class TOrderHistory final : public TOrderStoreHook {
   // the file cannot be written): the caller goes on with the memory only.
   // Each problem reaches OnProblem once.
   bool Open();
+  // Open, then Restore; the damage check of a stored file runs beside the
+  // reading of its orders. The start of the window, with 100,000 orders to
+  // read, waits for one of the two only.
+  bool OpenAndRestore(TOrderList& list, TUidlList& memory);
   bool IsOpen() const;
   const std::string& Path() const { return FPath; }
   // Where the last damaged file went; empty when none was moved.
@@ -107,7 +111,10 @@ class TOrderHistory final : public TOrderStoreHook {
 
  private:
   enum TOpenResult { orOk, orDamaged, orUnwritable };
-  TOpenResult TryOpen(std::string& why);
+  bool OpenFile(TOrderList* list, TUidlList* memory);
+  // With deferred, the damage checks of a stored file of this schema are
+  // left to the caller and named there.
+  TOpenResult TryOpen(std::string& why, std::vector<std::string>* deferred = nullptr);
   bool MoveAside(const std::string& why);
   void Close();
   // Reports a failed write once and goes on without the file.

@@ -8,8 +8,10 @@ namespace {
 constexpr size_t kMaxUidLength = 100;
 }
 
-void TUidlRec::SetUids(const TStrings& uids) {
-  uids_ = uids;
+void TUidlRec::SetUids(const TStrings& uids) { SetUids(TStrings(uids)); }
+
+void TUidlRec::SetUids(TStrings&& uids) {
+  uids_ = std::move(uids);
   index_.clear();
   index_.reserve(uids_.size());
   for (const auto& u : uids_) index_.insert(UpperCase(u));

@@ -24,6 +24,7 @@ class TUidlRec {
   // In message-number order, as the check handled them.
   const TStrings& Uids() const { return uids_; }
   void SetUids(const TStrings& uids);
+  void SetUids(TStrings&& uids);
   // Letter case does not count.
   bool Contains(std::string_view uid) const;
 

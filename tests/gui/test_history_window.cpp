@@ -244,7 +244,7 @@ TEST_F(HistoryWindow, AnalyseAgainRereadsTheStoredMail) {
   w->AnalyseAgainSelected();
   EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].text;
   EXPECT_EQ(w->Ui().sbPanel1->text(), "1 stored mail(s) analysed again");
-  EXPECT_EQ(w->Model().Entry(0).Record.Order.Email.str(), truth.email);
+  EXPECT_EQ(w->Model().Entry(0).Record().Order.Email.str(), truth.email);
   EXPECT_EQ(w->Model().Row(0).amount, AmountText(truth.amount, "EUR"));
   const auto stored = w->History()->Query({});
   ASSERT_EQ(stored.size(), 1u);

@@ -389,5 +389,43 @@ TEST(OrderModel, AmountsAndRowColours) {
   EXPECT_EQ(m.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Quantity");
 }
 
+
+// The list's orders are read in place until copied; once copied, what the
+// list does to them no longer reaches the view.
+TEST(OrderModel, BorrowedOrdersAreShownSearchedAndKeptOnceCopied) {
+  std::vector<std::unique_ptr<TOrderData>> list;
+  const char* const buyers[] = {"Jane Example", "J\xc3\x9cRGEN M\xc3\x9cLLER", "Max Sample"};
+  for (int i = 0; i < 3; ++i) {
+    auto o = std::make_unique<TOrderData>();
+    o->OrderID = "B-" + std::to_string(i + 1);
+    o->Name = buyers[i];
+    o->Email = "buyer" + std::to_string(i + 1) + "@example.com";
+    o->Amount = (i + 1) * 100000;
+    o->Currency = "EUR";
+    list.push_back(std::move(o));
+  }
+  TOrderModel m;
+  m.Borrow(list);
+  ASSERT_EQ(m.rowCount(), 3);
+  EXPECT_EQ(m.data(m.index(1, TOrderModel::colAmount), Qt::DisplayRole).toString(), QStringLiteral("\u20ac20.00"));
+  m.SetFilter(QStringLiteral("j\u00fcrgen m\u00fcller"), 0, 0);  // any case, beyond ASCII
+  ASSERT_EQ(m.rowCount(), 1);
+  EXPECT_EQ(m.Row(0).id, "B-2");
+  m.SetFilter({}, 0, 0);
+  m.sort(TOrderModel::colID, Qt::DescendingOrder);
+  EXPECT_EQ(m.Row(0).id, "B-3");
+  m.CopyBorrowed();
+  for (auto& o : list) {
+    o->OrderID = "changed";
+    o->Name = "changed";
+  }
+  list.clear();
+  std::vector<std::string> ids;
+  for (int i = 0; i < m.rowCount(); ++i) ids.push_back(m.Entry(i).Record().Order.OrderID.str());
+  EXPECT_EQ(ids, (std::vector<std::string>{"B-3", "B-2", "B-1"}));
+  m.SetFilter(QStringLiteral("max sample"), 0, 0);
+  ASSERT_EQ(m.rowCount(), 1);
+  EXPECT_EQ(m.Entry(0).Record().Order.Name.str(), "Max Sample");
+}
 }  // namespace
 }  // namespace qnb::test

@@ -87,37 +87,45 @@ TEST_F(History, KeepsOrdersListAndMemoryAcrossOpensWithEveryField) {
     h->MemoryUpdated("Shop", {"uid-1", "uid-2", "uid-3"});
     h->MemoryUpdated("Other", {});
   }
-  auto h = OpenHistory();
-  ASSERT_TRUE(h->Open());
-  TOrderList list;
-  TUidlList memory;
-  h->Restore(list, memory);
-  {
-    auto orders = list.Lock();
-    ASSERT_EQ(orders->size(), 2u);
-    for (const auto& f : OrderFields()) {
-      if (f.Kind == TOrderField::Text) EXPECT_EQ(f.GetText(*(*orders)[0]), f.GetText(full)) << f.Name;
-      else if (f.Kind == TOrderField::Date) EXPECT_EQ(f.GetDate(*(*orders)[0]), f.GetDate(full)) << f.Name;
-      else EXPECT_EQ(f.GetInt(*(*orders)[0]), f.GetInt(full)) << f.Name;
+  // The window opens and restores in one call, the check beside the reading.
+  for (bool together : {false, true}) {
+    SCOPED_TRACE(together ? "OpenAndRestore" : "Open, Restore");
+    auto h = OpenHistory();
+    TOrderList list;
+    TUidlList memory;
+    if (together) {
+      ASSERT_TRUE(h->OpenAndRestore(list, memory));
+    } else {
+      ASSERT_TRUE(h->Open());
+      h->Restore(list, memory);
     }
-    EXPECT_EQ((*orders)[1]->OrderID.str(), "B-1");
-  }
-  ASSERT_NE(memory.Find("Shop"), nullptr);
-  EXPECT_THAT(memory.Find("Shop")->Uids(), ElementsAre("uid-1", "uid-2", "uid-3"));
-  ASSERT_NE(memory.Find("Other"), nullptr);
-  EXPECT_TRUE(memory.Find("Other")->Uids().empty());
+    {
+      auto orders = list.Lock();
+      ASSERT_EQ(orders->size(), 2u);
+      for (const auto& f : OrderFields()) {
+        if (f.Kind == TOrderField::Text) EXPECT_EQ(f.GetText(*(*orders)[0]), f.GetText(full)) << f.Name;
+        else if (f.Kind == TOrderField::Date) EXPECT_EQ(f.GetDate(*(*orders)[0]), f.GetDate(full)) << f.Name;
+        else EXPECT_EQ(f.GetInt(*(*orders)[0]), f.GetInt(full)) << f.Name;
+      }
+      EXPECT_EQ((*orders)[1]->OrderID.str(), "B-1");
+    }
+    ASSERT_NE(memory.Find("Shop"), nullptr);
+    EXPECT_THAT(memory.Find("Shop")->Uids(), ElementsAre("uid-1", "uid-2", "uid-3"));
+    ASSERT_NE(memory.Find("Other"), nullptr);
+    EXPECT_TRUE(memory.Find("Other")->Uids().empty());
 
-  const auto all = h->Query({});
-  // By purchase date: A-2 (46000), the full one (46001.25), B-1 (46002).
-  ASSERT_EQ(all.size(), 3u);
-  EXPECT_EQ(all[0].Order.OrderID.str(), "A-2");
-  EXPECT_FALSE(all[0].OnServer);
-  EXPECT_TRUE(all[1].OnServer);
-  EXPECT_GT(all[1].SeenAt, 46000.5);
-  TStrings back;
-  ASSERT_TRUE(h->MailSource(all[1].Id, back));
-  EXPECT_EQ(back, source);
-  EXPECT_TRUE(problems.empty());
+    const auto all = h->Query({});
+    // By purchase date: A-2 (46000), the full one (46001.25), B-1 (46002).
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].Order.OrderID.str(), "A-2");
+    EXPECT_FALSE(all[0].OnServer);
+    EXPECT_TRUE(all[1].OnServer);
+    EXPECT_GT(all[1].SeenAt, 46000.5);
+    TStrings back;
+    ASSERT_TRUE(h->MailSource(all[1].Id, back));
+    EXPECT_EQ(back, source);
+    EXPECT_TRUE(problems.empty());
+  }
 }
 
 TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
@@ -207,22 +215,28 @@ TEST_F(History, UnreadableFilesAreMovedAsideAndANewHistoryStarts) {
        }},
   };
   for (const auto& c : cases) {
-    problems.clear();
-    for (const auto& e : fs::directory_iterator(File().parent_path())) fs::remove(e.path());
-    const std::string bad = c.content();
-    std::ofstream(File(), std::ios::binary) << bad;
-    auto h = OpenHistory();
-    ASSERT_TRUE(h->Open()) << c.what;
-    ASSERT_EQ(problems.size(), 1u) << c.what;
-    EXPECT_THAT(problems[0], HasSubstr("It was kept as")) << c.what;
-    ASSERT_FALSE(h->MovedAsidePath().empty()) << c.what;
-    EXPECT_THAT(h->MovedAsidePath(), HasSubstr("history.sqlite.damaged-")) << c.what;
-    EXPECT_EQ(ReadAll(h->MovedAsidePath()), bad) << c.what;
-    // The new history works.
-    EXPECT_EQ(h->Count(), 0) << c.what;
-    h->OrderFound(MakeOrder("Shop", "n1", "NEW-1", 46000), {"x"});
-    EXPECT_EQ(h->Count(), 1) << c.what;
-    EXPECT_EQ(problems.size(), 1u) << c.what;
+    for (bool together : {false, true}) {
+      SCOPED_TRACE(together ? "OpenAndRestore" : "Open");
+      problems.clear();
+      for (const auto& e : fs::directory_iterator(File().parent_path())) fs::remove(e.path());
+      const std::string bad = c.content();
+      std::ofstream(File(), std::ios::binary) << bad;
+      auto h = OpenHistory();
+      TOrderList list;
+      TUidlList memory;
+      ASSERT_TRUE(together ? h->OpenAndRestore(list, memory) : h->Open()) << c.what;
+      EXPECT_EQ(list.Count(), 0u) << c.what;
+      ASSERT_EQ(problems.size(), 1u) << c.what;
+      EXPECT_THAT(problems[0], HasSubstr("It was kept as")) << c.what;
+      ASSERT_FALSE(h->MovedAsidePath().empty()) << c.what;
+      EXPECT_THAT(h->MovedAsidePath(), HasSubstr("history.sqlite.damaged-")) << c.what;
+      EXPECT_EQ(ReadAll(h->MovedAsidePath()), bad) << c.what;
+      // The new history works.
+      EXPECT_EQ(h->Count(), 0) << c.what;
+      h->OrderFound(MakeOrder("Shop", "n1", "NEW-1", 46000), {"x"});
+      EXPECT_EQ(h->Count(), 1) << c.what;
+      EXPECT_EQ(problems.size(), 1u) << c.what;
+    }
   }
 }
 
