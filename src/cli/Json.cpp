@@ -54,26 +54,32 @@ std::string JsonString(std::string_view s) {
 void AppendJsonString(std::string& out, std::string_view s) {
   out.reserve(out.size() + s.size() + 2);
   out += '"';
-  // Most texts need no escape at all: printable ASCII goes out as it is.
-  bool plain = true;
-  for (char ch : s) {
+  // Printable ASCII goes out in runs; only the bytes between runs are looked
+  // at one by one (status texts quote the server name, so most have a few).
+  auto special = [](char ch) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      plain = false;
-      break;
-    }
-  }
-  if (plain) {
+    return c < 0x20 || c >= 0x7F || c == '"' || c == '\\';
+  };
+  size_t i = 0;
+  while (i < s.size() && !special(s[i])) ++i;
+  if (i == s.size()) {
     out.append(s);
-  } else if (IsUtf8(s)) {
-    for (size_t i = 0; i < s.size();) {
-      size_t n = Utf8SequenceLength(s, i);
-      if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
-      else out.append(s.substr(i, n));
-      i += n;
-    }
-  } else {
-    for (char c : s) AppendEscaped(out, static_cast<unsigned char>(c));
+    out += '"';
+    return;
+  }
+  // The plain prefix is valid UTF-8 in any case.
+  const bool utf8 = IsUtf8(s.substr(i));
+  out.append(s.data(), i);
+  while (i < s.size()) {
+    size_t j = i;
+    while (j < s.size() && !special(s[j])) ++j;
+    out.append(s.data() + i, j - i);
+    i = j;
+    if (i == s.size()) break;
+    const size_t n = utf8 ? Utf8SequenceLength(s, i) : 1;
+    if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
+    else out.append(s.data() + i, n);
+    i += n;
   }
   out += '"';
 }
