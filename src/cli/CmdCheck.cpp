@@ -169,7 +169,7 @@ class TOrderPrinter {
   // the list later and may not be kept yet. When it has left the list, the
   // orders wait for the next call.
   void PrintNew(TOrderList& orders, std::ostream& out, const TOrderData* upTo = nullptr) {
-    auto list = orders.Lock();
+    auto list = orders.Read();
     size_t end = list->size();
     if (upTo) {
       while (end > 0 && (*list)[end - 1].get() != upTo) --end;
@@ -198,7 +198,7 @@ class TOrderPrinter {
   // Orders already on the list count as printed (restored ones were printed
   // by the process that found them).
   void MarkPrinted(TOrderList& orders) {
-    auto list = orders.Lock();
+    auto list = orders.Read();
     for (const auto& o : *list) printed_[o.get()] = Key(*o);
   }
 };
@@ -310,7 +310,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
       const TOrderData* upTo = nullptr;
       if (history_) {
         {
-          auto list = orderList_.Lock();
+          auto list = orderList_.Read();
           upTo = list->empty() ? nullptr : list->back().get();
         }
         history_->Flush();
@@ -333,7 +333,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   io_.out.flush();
   std::string all = "[";
   {
-    auto list = orderList_.Lock();
+    auto list = orderList_.Read();
     for (size_t i = 0; i < list->size(); ++i) all += (i ? "," : "") + OrderJson(*(*list)[i]);
   }
   io_.out << TJsonObject().Raw("orders", all + "]").Text() << "\n";

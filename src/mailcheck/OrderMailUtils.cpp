@@ -809,13 +809,9 @@ int TGetMailThd::DealOrder(TMsgType& AMsg) {
 bool TGetMailThd::IsDuplicatedOrder(const TOrderData& aOD) {
   // A mail that shows no order number is no copy of another such mail.
   if (aOD.OrderID.empty()) return false;
-  auto orders = FOrderList.Lock();
-  for (const auto& o : *orders)
-    if (o->OrderID == aOD.OrderID) {
-      if (FRelabelDuplicates && o->FromAccount == FCurTask.Account.str()) o->UID = aOD.UID;
-      return true;
-    }
-  return false;
+  return FOrderList.WithFirstOfId(aOD.OrderID.str(), [&](TOrderData& o) {
+    if (FRelabelDuplicates && o.FromAccount == FCurTask.Account.str()) o.UID = aOD.UID;
+  });
 }
 
 }  // namespace qnb

@@ -18,6 +18,7 @@
 #include "analysis/TextUtil.h"
 #include "mailcheck/MailSource.h"
 #include "mailcheck/OldUIDs.h"
+#include "mailcheck/OrderList.h"
 #include "mailcheck/OrderStoreHook.h"
 #include "mailcheck/Pop3Session.h"
 #include "settings/QnbBase.h"
@@ -92,7 +93,6 @@ using PLogRec = TLogRec*;
 enum TReceiveMailState : uint8_t { rmsBegin, rmsWork, rmsEnd };
 
 using TTaskList = TThreadList<TTaskData>;
-using TOrderList = TThreadList<TOrderData>;
 using TLogList = TThreadList<TLogRec>;
 
 // The process-wide status queue: nullptr until the start-up creates it.
