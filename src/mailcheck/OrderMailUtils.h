@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -151,6 +152,13 @@ class TGetMailThd {
   bool GetNewTask();
   void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText);
   void SyncOrderList(const TStrings& UIDs);
+  // A claimed mail taken ahead of its turn, and the ticket of its parse
+  // (0: not sent); no msg when it could not be read.
+  struct TAheadMail {
+    std::unique_ptr<TMsgType> msg;
+    int32_t from = -1;
+    uint64_t ticket = 0;
+  };
   // One account check, in steps. Each step reports what it did; false (or
   // stLeave) leaves the check, whose last step always runs.
   struct TAccountCheck {
@@ -168,6 +176,7 @@ class TGetMailThd {
     bool epochChanged = false;       // the UIDs remembered belong to an earlier epoch
     bool accountFailed = false;      // by a failure a step reported itself
     std::unordered_map<int, int32_t> claims;  // per message read ahead: the plug-in that claims it
+    std::map<int, TAheadMail> ahead;          // per message: its mail, taken and sent to be parsed ahead
   };
   enum TStep { stNext, stLeave };
   void GetOrderMail(const TTaskData& t);
@@ -179,13 +188,15 @@ class TGetMailThd {
   bool ListStep(TAccountCheck& c);
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
-  void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
+  void ProcessStep(TAccountCheck& c, class TRequestPipe& pipe, int n, TStrings& mail, const std::string& uid,
+                   TAheadMail* ready);
+  void ParseAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ClaimAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
   void PluginFailure(TAccountCheck& c, int n);
   void AnswerFailed(TAccountCheck& c, int n, const struct EAnswerBound& e);
   void FinishStep(TAccountCheck& c);
-  int DealOrder(TMsgType& AMsg);
+  int DealOrder(TMsgType& AMsg, uint64_t ticket);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   // True when the memory of the current account holds UIDs of another epoch
   // than the source's (a changed UIDVALIDITY).
