@@ -343,6 +343,34 @@ bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {
   return GetOrderData(msg.Body(), msg.Headers(), msg.FullSource(), aOD);
 }
 
+uint64_t TParseGear::ParseAhead(int32_t parser, const TMsgType& msg) {
+  if (!FHost || parser < 0 || parser >= static_cast<int32_t>(FParserList.size())) return 0;
+  return FHost->SendParse(parser, msg.Body(), msg.Headers(), msg.FullSource());
+}
+
+bool TParseGear::GetOrderData(const TMsgType& msg, uint64_t ticket, TOrderData* aOD) {
+  if (ticket == 0 || !FHost) return GetOrderData(msg, aOD);
+  *aOD = TOrderData{};
+  FLastFailed = false;
+  if (FParserID < 0 || FParserID >= static_cast<int>(FParserList.size())) return false;
+  hostproto::TParsed answer;
+  std::string failure;
+  switch (FHost->TakeParsed(ticket, answer, failure)) {
+    case TPluginHostClient::TAheadOutcome::aoLost:
+      return GetOrderData(msg, aOD);
+    case TPluginHostClient::TAheadOutcome::aoFailed:
+      FParserID = static_cast<int>(FParserList.size());
+      Failed(failure);
+      return false;
+    case TPluginHostClient::TAheadOutcome::aoAnswered:
+      break;
+  }
+  FParserID = answer.Next;
+  if (!answer.Parsed) return false;
+  FillOrder(answer.Record, msg.Headers(), *aOD);
+  return true;
+}
+
 bool TParseGear::GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
                               TOrderData* aOD) {
   *aOD = TOrderData{};

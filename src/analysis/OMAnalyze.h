@@ -164,6 +164,16 @@ class TParseGear {
   bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
                     TOrderData* aOD);
 
+  // Sends the parse of a claimed mail (by plug-in `parser` on) to the helper
+  // ahead of its turn, so that the helper works on it while the caller goes
+  // on; the ticket for GetOrderData, or 0 when it was not sent (no helper,
+  // too many out, too large).
+  uint64_t ParseAhead(int32_t parser, const TMsgType& msg);
+  // GetOrderData for a mail whose parse was sent ahead by the plug-in of the
+  // current claim; one the helper never got to is parsed now. Ticket 0 is
+  // GetOrderData itself.
+  bool GetOrderData(const TMsgType& msg, uint64_t ticket, TOrderData* aOD);
+
   // True when the last IsOrderMail or GetOrderData failed because the helper
   // crashed or did not answer (the mail then counts as not claimed or not
   // parsed); the text says how.

@@ -1,6 +1,8 @@
 #include "analysis/PluginGuard.h"
 
+#include <pthread.h>
 #include <signal.h>
+#include <ucontext.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,6 +23,9 @@ struct sigaction gPrevious[kSignalCount];
 // constructors, so the signal handler can read them.
 thread_local sigjmp_buf* tJump = nullptr;
 thread_local volatile sig_atomic_t tCaught = 0;
+// The signal mask at the fault, restored after the jump back: saving the mask
+// in sigsetjmp would cost two system calls on every call, crash or not.
+thread_local sigset_t tMaskAtFault;
 
 void ChainToPrevious(int sig, siginfo_t* info, void* uc) {
   int i = 0;
@@ -48,6 +53,7 @@ void CrashHandler(int sig, siginfo_t* info, void* uc) {
   if (sigjmp_buf* jump = tJump) {
     tJump = nullptr;
     tCaught = sig;
+    tMaskAtFault = static_cast<ucontext_t*>(uc)->uc_sigmask;
     siglongjmp(*jump, 1);
   }
   ChainToPrevious(sig, info, uc);
@@ -110,7 +116,9 @@ TGuardedResult GuardedCall(int32_t (*fn)(void*), void* context) {
 
   sigjmp_buf jump;
   sigjmp_buf* const outer = tJump;  // a guarded call made from inside another one
-  if (sigsetjmp(jump, 1) != 0) {
+  if (sigsetjmp(jump, 0) != 0) {
+    // The handler's own mask (the signal blocked) is still in force.
+    pthread_sigmask(SIG_SETMASK, &tMaskAtFault, nullptr);
     tJump = outer;
     return {TCallOutcome::coCrashed, 0, static_cast<int>(tCaught)};
   }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -110,9 +111,77 @@ void TPluginHostClient::Start() {
   fd_ = sv[0];
 }
 
+void TPluginHostClient::ReadOneAhead() {
+  const uint64_t ticket = sentAhead_.front().first;
+  aheadBytes_ -= sentAhead_.front().second;
+  sentAhead_.pop_front();
+  TAheadResult& r = gotAhead_[ticket];
+  try {
+    r.answer = Answer<TParsed>(Call([](const std::function<void(std::string_view)>&) {}, mkParsed));
+  } catch (const EPluginHost& e) {
+    r.failed = true;
+    r.failure = e.what();
+    // The helper is gone (End forgot the rest): they never reached it.
+  }
+}
+
+void TPluginHostClient::DrainAhead() {
+  while (!sentAhead_.empty()) ReadOneAhead();
+  // Answers read ahead and never taken (their mail was not processed) go.
+  if (gotAhead_.size() > 4 * kMaxAhead) gotAhead_.clear();
+}
+
+uint64_t TPluginHostClient::SendParse(int32_t from, const TStrings& body, const TStrings& header,
+                                      const TStrings& source) {
+  if (sentAhead_.size() >= kMaxAhead || pid_ < 0 || fd_ < 0) return 0;
+  auto size = [](const TStrings& lines) {
+    size_t n = 0;
+    for (const auto& l : lines) n += l.size() + 2;
+    return n;
+  };
+  const size_t bytes = kHeaderSize + 16 + size(body) + size(header) + size(source);
+  if (aheadBytes_ + bytes > kMaxAheadBytes) return 0;
+  const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
+  try {
+    EncodeParse(from, body, header, source, [&](std::string_view piece) { SendAll(fd_, piece, deadline); });
+  } catch (const TCallFailure&) {
+    // The helper is gone or stuck; the answers it gave are still read, so
+    // that a failure is charged to the request it happened in.
+    DrainAhead();
+    if (pid_ >= 0) End(true);
+    return 0;
+  } catch (const EProtocol&) {
+    return 0;  // too large to send at all: nothing of it went out
+  }
+  const uint64_t ticket = nextTicket_++;
+  sentAhead_.emplace_back(ticket, bytes);
+  aheadBytes_ += bytes;
+  return ticket;
+}
+
+TPluginHostClient::TAheadOutcome TPluginHostClient::TakeParsed(uint64_t ticket, TParsed& answer,
+                                                               std::string& failure) {
+  auto out = [&] {
+    return std::any_of(sentAhead_.begin(), sentAhead_.end(), [&](const auto& t) { return t.first == ticket; });
+  };
+  while (out()) ReadOneAhead();
+  auto it = gotAhead_.find(ticket);
+  if (it == gotAhead_.end()) return TAheadOutcome::aoLost;
+  TAheadResult r = std::move(it->second);
+  gotAhead_.erase(it);
+  if (r.failed) {
+    failure = r.failure;
+    return TAheadOutcome::aoFailed;
+  }
+  answer = r.answer;
+  return TAheadOutcome::aoAnswered;
+}
+
 std::string TPluginHostClient::End(bool kill) {
   if (fd_ >= 0) close(fd_);  // a helper waiting for work sees the end and exits
   fd_ = -1;
+  sentAhead_.clear();
+  aheadBytes_ = 0;
   if (pid_ < 0) return "not running";
   int status = 0;
   pid_t r;
@@ -135,6 +204,8 @@ std::string TPluginHostClient::End(bool kill) {
 }
 
 void TPluginHostClient::EnsureRunning() {
+  // Answers still out come first in the stream.
+  DrainAhead();
   if (pid_ >= 0) return;
   Start();
   TLoad load;
@@ -178,6 +249,7 @@ void TPluginHostClient::Wrong(const std::string& what) {
 
 std::vector<TLoadedItem> TPluginHostClient::Load(const std::vector<std::string>& paths) {
   if (pid_ >= 0) End(false);
+  gotAhead_.clear();
   paths_ = paths;
   loaded_.clear();
   EnsureRunning();

@@ -6,7 +6,10 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <unordered_map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +41,23 @@ class TPluginHostClient {
   // as it is encoded, never held whole.
   hostproto::TParsed Parse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
 
+  // Parse requests sent ahead: the helper works on them in order while the
+  // caller goes on, and each answer is taken later by its ticket. At most
+  // kMaxAhead wait at once (their answers must fit the socket's buffer);
+  // SendParse returns 0 when no more fit or the request could not be sent.
+  // Any other call first reads the answers still out.
+  static constexpr size_t kMaxAhead = 8;
+  // Requests out at once stay well inside the socket's buffer, so that
+  // sending one never waits for a helper that is busy or stuck.
+  static constexpr size_t kMaxAheadBytes = 128 * 1024;
+  uint64_t SendParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+  enum class TAheadOutcome { aoAnswered, aoFailed, aoLost };
+  // aoAnswered with the answer; aoFailed when the helper crashed or hung on
+  // this very request (failure says how, as Parse would throw it); aoLost
+  // when the helper ended before it got to the request, or the ticket is
+  // unknown: the caller asks again with Parse.
+  TAheadOutcome TakeParsed(uint64_t ticket, hostproto::TParsed& answer, std::string& failure);
+
   // The helper's process, -1 when none runs (for tests).
   pid_t Pid() const { return pid_; }
   int CallTimeoutMs() const { return timeoutMs_; }
@@ -67,7 +87,21 @@ class TPluginHostClient {
     return m;
   }
 
+  // Reads the answer to the oldest request sent ahead. A failure ends the
+  // helper, is kept for that request and loses the ones after it.
+  void ReadOneAhead();
+  void DrainAhead();
+  struct TAheadResult {
+    bool failed = false;
+    hostproto::TParsed answer;
+    std::string failure;
+  };
+
   std::string helperPath_;
+  std::deque<std::pair<uint64_t, size_t>> sentAhead_;  // tickets and request sizes, answers not read yet, in order
+  size_t aheadBytes_ = 0;
+  std::unordered_map<uint64_t, TAheadResult> gotAhead_;  // answers read and not taken yet
+  uint64_t nextTicket_ = 1;
   int timeoutMs_;
   std::vector<std::string> paths_;
   std::vector<hostproto::TLoadedItem> loaded_;

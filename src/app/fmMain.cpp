@@ -536,7 +536,7 @@ void TFormMain::WMUpdateStatus() {
     if (AppOption->bDesktopNotify && SendNotification) {
       std::vector<TOrderData> fresh;
       {
-        auto orders = FOrderList.Lock();
+        auto orders = FOrderList.Read();
         const size_t n = std::min(orders->size(), static_cast<size_t>(std::max(iNewOrderCount, 0)));
         // New orders join the list at its end.
         for (size_t i = orders->size() - n; i < orders->size(); ++i) fresh.push_back(*(*orders)[i]);
@@ -557,7 +557,7 @@ void TFormMain::WMOrderNew(intptr_t wParam) {
   } else if (!ShowsWholeHistory()) {
     // An order is shown only once it is kept.
     if (History()) History()->Flush();
-    auto orders = FOrderList.Lock();
+    auto orders = FOrderList.Read();
     try {
       // Several orders may have joined since the last notice: every one after
       // the last shown is appended, each once.
@@ -582,7 +582,7 @@ void TFormMain::RefreshView() {
     if (ShowsWholeHistory() && History()) {
       FOrderModel->SetRecords(History()->Query({}));
     } else {
-      auto orders = FOrderList.Lock();
+      auto orders = FOrderList.Read();
       // With no worker only this thread changes the list, and it copies what
       // is borrowed before a worker starts: a long list is copied after the
       // window has been painted.
@@ -631,7 +631,7 @@ void TFormMain::RefreshTotals() {
     stored = History()->Query(q);
     for (const auto& r : stored) orders.push_back(&r.Order);
   } else {
-    auto list = FOrderList.Lock();
+    auto list = FOrderList.Read();
     for (const auto& o : *list) orders.push_back(listed.emplace_back(std::make_unique<TOrderData>(*o)).get());
   }
   auto part = [&](const char* caption, TDateTime from) {
@@ -753,7 +753,7 @@ void TFormMain::ApplyHistoryOption() {
   // what it found.
   bool emptyList;
   {
-    auto orders = FOrderList.Lock();
+    auto orders = FOrderList.Read();
     emptyList = orders->empty();
   }
   if (emptyList && OldUIDs && OldUIDs->Count() == 0) FHistory->OpenAndRestore(FOrderList, *OldUIDs);

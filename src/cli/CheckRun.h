@@ -44,8 +44,9 @@ struct TPosted {
 class TMessageQueue final : public TMessageTarget {
  public:
   void Post(uint32_t message, intptr_t wParam, intptr_t lParam) override;
-  // Waits up to timeout for a message.
-  bool Take(TPosted& m, std::chrono::milliseconds timeout);
+  // Waits up to timeout for a message, then moves every queued one to the
+  // end of into.
+  bool TakeAll(std::deque<TPosted>& into, std::chrono::milliseconds timeout);
   bool Empty();
 
  private:

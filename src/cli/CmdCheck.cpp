@@ -93,11 +93,15 @@ bool TMessageQueue::Empty() {
   return queue_.empty();
 }
 
-bool TMessageQueue::Take(TPosted& m, std::chrono::milliseconds timeout) {
+bool TMessageQueue::TakeAll(std::deque<TPosted>& into, std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!cv_.wait_for(lock, timeout, [&] { return !queue_.empty(); })) return false;
-  m = queue_.front();
-  queue_.pop_front();
+  if (into.empty()) {
+    into.swap(queue_);
+  } else {
+    into.insert(into.end(), queue_.begin(), queue_.end());
+    queue_.clear();
+  }
   return true;
 }
 
@@ -169,7 +173,7 @@ class TOrderPrinter {
   // the list later and may not be kept yet. When it has left the list, the
   // orders wait for the next call.
   void PrintNew(TOrderList& orders, std::ostream& out, const TOrderData* upTo = nullptr) {
-    auto list = orders.Lock();
+    auto list = orders.Read();
     size_t end = list->size();
     if (upTo) {
       while (end > 0 && (*list)[end - 1].get() != upTo) --end;
@@ -179,27 +183,42 @@ class TOrderPrinter {
     while (first > 0 && !Printed(*(*list)[first - 1])) --first;
     for (size_t i = first; i < end; ++i) {
       const TOrderData& o = *(*list)[i];
-      printed_[&o] = Key(o);
-      out << TJsonObject().Raw("order", OrderJson(o)).Text() << "\n";
+      TPrinted& p = printed_[&o];
+      p.key = Key(o);
+      p.json = OrderJson(o);
+      out << TJsonObject().Raw("order", p.json).Text() << "\n";
     }
+  }
+
+  // The order's JSON as printed, made again only when the order is not the
+  // one printed (the run's closing line repeats every order).
+  std::string Json(const TOrderData& o) const {
+    auto it = printed_.find(&o);
+    if (it != printed_.end() && !it->second.json.empty() && it->second.key == Key(o)) return it->second.json;
+    return OrderJson(o);
   }
 
  private:
   bool Printed(const TOrderData& o) const {
     auto it = printed_.find(&o);
-    return it != printed_.end() && it->second == Key(o);
+    return it != printed_.end() && it->second.key == Key(o);
   }
   // An address can be reused after a prune, even by an order of the same ID
-  // (its mail was delivered again): the mail's UID tells them apart too.
+  // (its mail was delivered again): the mail's UID tells them apart too. In
+  // this process nothing else of an order changes once it is on the list.
   static std::string Key(const TOrderData& o) { return o.UID + '\n' + o.OrderID.str(); }
-  std::unordered_map<const TOrderData*, std::string> printed_;
+  struct TPrinted {
+    std::string key;
+    std::string json;  // empty for an order marked printed
+  };
+  std::unordered_map<const TOrderData*, TPrinted> printed_;
 
  public:
   // Orders already on the list count as printed (restored ones were printed
   // by the process that found them).
   void MarkPrinted(TOrderList& orders) {
-    auto list = orders.Lock();
-    for (const auto& o : *list) printed_[o.get()] = Key(*o);
+    auto list = orders.Read();
+    for (const auto& o : *list) printed_[o.get()] = {Key(*o), std::string()};
   }
 };
 
@@ -252,6 +271,18 @@ void AppendLogLine(std::string& out, const TLogRec& rec) {
   out += "}\n";
 }
 
+// The line of a progress notice, as TJsonObject would give it.
+void AppendProgressLine(std::string& out, const char* name, intptr_t value) {
+  out.clear();
+  out += "{\"progress\":";
+  AppendJsonString(out, name);
+  out += ",\"value\":";
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+  out.append(buf, res.ptr);
+  out += "}\n";
+}
+
 }  // namespace
 
 
@@ -286,13 +317,17 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   worker.Start();
   bool stopped = false, finished = false;
   std::string line;  // reused: a record line costs no allocation of its own
+  std::deque<TPosted> posted;
   while (!finished) {
     if (!stopped && stopWanted()) {
       stopped = true;
       worker.Stop();
     }
-    TPosted m;
-    if (!queue_.Take(m, std::chrono::milliseconds(50))) continue;
+    // All that is queued is taken at once: one lock for a burst, not one
+    // per message.
+    if (posted.empty() && !queue_.TakeAll(posted, std::chrono::milliseconds(50))) continue;
+    const TPosted m = posted.front();
+    posted.pop_front();
     if (m.message == WM_ORDWATCH_LOGNOTIFY) {
       // One record per notice: every record is queued right before its
       // notice, so the lines keep the worker's order against its orders.
@@ -302,7 +337,8 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
         if (rec->LogCode == ltAllTaskFinished) finished = true;
       }
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
-      io_.out << TJsonObject().Str("progress", ProgressName(m.wParam)).Int("value", m.lParam).Text() << "\n";
+      AppendProgressLine(line, ProgressName(m.wParam), m.lParam);
+      io_.out.write(line.data(), static_cast<std::streamsize>(line.size()));
     } else if (m.message == WM_ADD_ORDER) {
       // An order is printed only once it is kept: those on the list now have
       // been handed to the history, and are kept once Flush returns; orders
@@ -310,7 +346,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
       const TOrderData* upTo = nullptr;
       if (history_) {
         {
-          auto list = orderList_.Lock();
+          auto list = orderList_.Read();
           upTo = list->empty() ? nullptr : list->back().get();
         }
         history_->Flush();
@@ -320,7 +356,7 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     // Out as soon as the worker has nothing more queued: one write per
     // burst of records, not one per line. The short pause lets the next
     // burst gather instead of waking this thread for every record.
-    if (queue_.Empty()) {
+    if (posted.empty() && queue_.Empty()) {
       io_.out.flush();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -328,13 +364,17 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   worker.WaitFor();
   if (history_) history_->Flush();
   // Messages posted before the last record may still wait in the queue.
-  for (TPosted m; queue_.Take(m, std::chrono::milliseconds(0));)
+  queue_.TakeAll(posted, std::chrono::milliseconds(0));
+  for (const TPosted& m : posted)
     if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, io_.out);
   io_.out.flush();
   std::string all = "[";
   {
-    auto list = orderList_.Lock();
-    for (size_t i = 0; i < list->size(); ++i) all += (i ? "," : "") + OrderJson(*(*list)[i]);
+    auto list = orderList_.Read();
+    for (size_t i = 0; i < list->size(); ++i) {
+      if (i) all += ',';
+      all += printer_->printer.Json(*(*list)[i]);
+    }
   }
   io_.out << TJsonObject().Raw("orders", all + "]").Text() << "\n";
   io_.out.flush();

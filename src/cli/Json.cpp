@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace qnb::cli {
 
@@ -51,29 +53,53 @@ std::string JsonString(std::string_view s) {
   return out;
 }
 
+namespace {
+
+bool NeedsLook(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  return c < 0x20 || c >= 0x7F || c == '"' || c == '\\';
+}
+
+// The first byte from i on that is not printable ASCII or is a quote or a
+// backslash; s.size() when there is none. Eight bytes are tested at a time.
+size_t PlainRunEnd(std::string_view s, size_t i) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+  auto below = [](uint64_t w, uint64_t n) { return (w - kOnes * n) & ~w & kHigh; };  // some byte < n (n <= 128)
+  auto equal = [&](uint64_t w, uint64_t c) { return below(w ^ (kOnes * c), 1); };
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, sizeof w);
+    if ((below(w, 0x20) | (w & kHigh) | equal(w, 0x7F) | equal(w, '"') | equal(w, '\\')) != 0) break;
+  }
+  while (i < s.size() && !NeedsLook(s[i])) ++i;
+  return i;
+}
+
+}  // namespace
+
 void AppendJsonString(std::string& out, std::string_view s) {
   out.reserve(out.size() + s.size() + 2);
   out += '"';
-  // Most texts need no escape at all: printable ASCII goes out as it is.
-  bool plain = true;
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      plain = false;
-      break;
-    }
-  }
-  if (plain) {
+  // Printable ASCII goes out in runs; only the bytes between runs are looked
+  // at one by one (status texts quote the server name, so most have a few).
+  size_t i = PlainRunEnd(s, 0);
+  if (i == s.size()) {
     out.append(s);
-  } else if (IsUtf8(s)) {
-    for (size_t i = 0; i < s.size();) {
-      size_t n = Utf8SequenceLength(s, i);
-      if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
-      else out.append(s.substr(i, n));
-      i += n;
-    }
-  } else {
-    for (char c : s) AppendEscaped(out, static_cast<unsigned char>(c));
+    out += '"';
+    return;
+  }
+  // The plain prefix is valid UTF-8 in any case.
+  const bool utf8 = IsUtf8(s.substr(i));
+  out.append(s.data(), i);
+  while (i < s.size()) {
+    const size_t j = PlainRunEnd(s, i);
+    out.append(s.data() + i, j - i);
+    i = j;
+    if (i == s.size()) break;
+    const size_t n = utf8 ? Utf8SequenceLength(s, i) : 1;
+    if (n == 1) AppendEscaped(out, static_cast<unsigned char>(s[i]));
+    else out.append(s.data() + i, n);
+    i += n;
   }
   out += '"';
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/MailMessage.h"
+#include "analysis/PluginHostClient.h"
 #include "mailcheck/ImapSession.h"
 #include "mailcheck/Pop3Source.h"
 #include "mailcheck/Socket.h"
@@ -146,15 +147,22 @@ class TRequestPipe {
     }
   }
 
-  // Reads and holds up to `count` header answers that come next and have
-  // already arrived whole, so that their messages can be judged together;
-  // it never waits for the server.
-  void ReadAheadHeaders(size_t count) {
+  // Reads and holds up to `count` answers that come next and have already
+  // arrived whole: headers, so that their messages can be judged together,
+  // and whole mails, whose parse can then be asked for ahead. It never waits
+  // for the server.
+  void ReadAheadArrived(size_t count) {
     source_.Flush();
-    for (; count > 0 && !inFlight_.empty() && !inFlight_.front().whole && heldBytes_ < kMaxHeldBytes &&
-           source_.AnswerArrived();
-         --count)
+    for (; count > 0 && !inFlight_.empty() && heldBytes_ < kMaxHeldBytes && source_.AnswerArrived(); --count)
       Hold(ReadFront(false));
+  }
+
+  // Calls f(n, lines) for each whole mail read ahead and held whole, in the
+  // order they were read.
+  template <class F>
+  void ForEachHeldMail(F&& f) const {
+    for (const auto& h : held_)
+      if (h.whole && !h.dropped && h.answer.ok && !h.answer.tooLarge) f(h.n, h.answer.lines);
   }
 
  private:
@@ -581,6 +589,41 @@ void TGetMailThd::ClaimAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
     if (guesses[i] >= 0 && ks[i] != n) pipe.Send(true, ks[i]);
 }
 
+void TGetMailThd::ParseAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
+  // Claimed mails after this one that have been read already go to the
+  // analyzer helper now: it parses them while this one is processed, and
+  // their answers wait for their turns. Small ones only, a few at a time.
+  if (!FParseGear.Isolated()) return;
+  constexpr size_t kMaxAheadMailBytes = 64 * 1024;
+  std::vector<int> ready;
+  pipe.ForEachHeldMail([&](int m, const TStrings& lines) {
+    if (m <= n || c.ahead.count(m) != 0) return;
+    size_t bytes = 0;
+    for (const auto& l : lines) bytes += l.size() + 2;
+    if (bytes <= kMaxAheadMailBytes) ready.push_back(m);
+  });
+  for (int m : ready) {
+    if (c.ahead.size() >= TPluginHostClient::kMaxAhead) break;
+    auto claim = c.claims.find(m);
+    if (claim == c.claims.end() || claim->second < 0) continue;
+    TAheadMail& a = c.ahead[m];
+    a.from = claim->second;
+    TRequestPipe::TAnswer answer = pipe.Take(true, m);  // held: nothing is read
+    try {
+      auto msg = std::make_unique<TMsgType>();
+      msg->Assign(std::move(answer.lines));
+      a.msg = std::move(msg);
+    } catch (...) {
+      continue;  // no message: it fails in its turn as it would have
+    }
+    try {
+      a.ticket = FParseGear.ParseAhead(a.from, *a.msg);
+    } catch (...) {
+    }
+    if (a.ticket == 0) break;  // the helper takes no more now
+  }
+}
+
 TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe, int n) {
   const std::string& server = c.server;
   const std::string uid = getUid(c.uidsOnServer[static_cast<size_t>(n - 1)]);
@@ -593,6 +636,8 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   }
   ++c.unReceivedSeen;
   Post(WM_ORDWATCH_PROGRESS, rmsWork, c.unReceivedSeen);
+  // Mails taken ahead whose turn went by without them (header failed).
+  c.ahead.erase(c.ahead.begin(), c.ahead.lower_bound(n));
 
   TMailMessage AMsg;
   bool gotHeader;
@@ -601,7 +646,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
     // further headers.
     ClaimAhead(c, pipe, n);
     c.refill();
-    pipe.ReadAheadHeaders(kClaimBatch);
+    pipe.ReadAheadArrived(kClaimBatch);
     ClaimAhead(c, pipe, n);
     TRequestPipe::TAnswer header = pipe.Take(false, n);
     if (header.tooLarge) {
@@ -657,6 +702,23 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   }
   StatusChangeNotify(ltReceiving, "Verifying", Fmt("Verifying %d message", n));
 
+  if (auto ahead = c.ahead.find(n); ahead != c.ahead.end()) {
+    // Retrieved and sent to the analyzers ahead of its turn.
+    TAheadMail mail = std::move(ahead->second);
+    c.ahead.erase(ahead);
+    try {
+      c.refill();
+    } catch (const std::exception&) {
+      DisconnectQuietly();
+      return stLeave;
+    }
+    StatusChangeNotify(ltReceived, "Retrieved", Fmt("Retrieved %d  message successfully on '%s'", n, server.c_str()));
+    if (FTerminated) return stLeave;
+    TStrings none;
+    ProcessStep(c, pipe, n, none, uid, &mail);
+    return stNext;
+  }
+
   TStrings MailSource;
   bool gotMail;
   try {
@@ -683,18 +745,30 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   }
   StatusChangeNotify(ltReceived, "Retrieved", Fmt("Retrieved %d  message successfully on '%s'", n, server.c_str()));
   if (FTerminated) return stLeave;
-  ProcessStep(c, n, MailSource, uid);
+  ProcessStep(c, pipe, n, MailSource, uid, nullptr);
   return stNext;
 }
 
-void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid) {
+void TGetMailThd::ProcessStep(TAccountCheck& c, TRequestPipe& pipe, int n, TStrings& mail, const std::string& uid,
+                              TAheadMail* ready) {
   StatusChangeNotify(ltProcessing, "Processing", Fmt("Processing %d message", n));
   int iR = R_ERROR;
   try {
-    TMsgType TempMsg;
-    TempMsg.Assign(std::move(mail));
-    TempMsg.SetUID(uid);
-    iR = DealOrder(TempMsg);
+    TMsgType own;
+    TMsgType* msg = &own;
+    uint64_t ticket = 0;
+    if (ready) {
+      if (!ready->msg) throw std::runtime_error("unreadable mail");  // as its reading failed ahead
+      msg = ready->msg.get();
+      if (ready->from == FParseGear.ParserID()) ticket = ready->ticket;
+    } else {
+      own.Assign(std::move(mail));
+      // Its own request goes first, then those of the mails after it.
+      ticket = FParseGear.ParseAhead(FParseGear.ParserID(), own);
+    }
+    msg->SetUID(uid);
+    ParseAhead(c, pipe, n);
+    iR = DealOrder(*msg, ticket);
   } catch (...) {
     // A mail that cannot be read is no order; it is remembered like one
     // that no analyzer could parse.
@@ -788,10 +862,10 @@ void TGetMailThd::GetOrderMail(const TTaskData& t) {
   FinishStep(c);
 }
 
-int TGetMailThd::DealOrder(TMsgType& AMsg) {
+int TGetMailThd::DealOrder(TMsgType& AMsg, uint64_t ticket) {
   try {
     TOrderData aOD;
-    if (!FParseGear.GetOrderData(AMsg, &aOD)) return FParseGear.LastCallFailed() ? R_PLUGIN_FAILED : R_ERROR;
+    if (!FParseGear.GetOrderData(AMsg, ticket, &aOD)) return FParseGear.LastCallFailed() ? R_PLUGIN_FAILED : R_ERROR;
     aOD.UID = AMsg.UID();
     if (Trim(aOD.RegName.str()).empty()) aOD.RegName = aOD.Name.str();
     if (IsDuplicatedOrder(aOD)) return R_ERROR;
@@ -815,13 +889,9 @@ int TGetMailThd::DealOrder(TMsgType& AMsg) {
 bool TGetMailThd::IsDuplicatedOrder(const TOrderData& aOD) {
   // A mail that shows no order number is no copy of another such mail.
   if (aOD.OrderID.empty()) return false;
-  auto orders = FOrderList.Lock();
-  for (const auto& o : *orders)
-    if (o->OrderID == aOD.OrderID) {
-      if (FRelabelDuplicates && o->FromAccount == FCurTask.Account.str()) o->UID = aOD.UID;
-      return true;
-    }
-  return false;
+  return FOrderList.WithFirstOfId(aOD.OrderID.str(), [&](TOrderData& o) {
+    if (FRelabelDuplicates && o.FromAccount == FCurTask.Account.str()) o.UID = aOD.UID;
+  });
 }
 
 }  // namespace qnb

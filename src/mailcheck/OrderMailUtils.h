@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "analysis/TextUtil.h"
 #include "mailcheck/MailSource.h"
 #include "mailcheck/OldUIDs.h"
+#include "mailcheck/OrderList.h"
 #include "mailcheck/OrderStoreHook.h"
 #include "mailcheck/Pop3Session.h"
 #include "settings/QnbBase.h"
@@ -95,7 +97,6 @@ using PLogRec = TLogRec*;
 enum TReceiveMailState : uint8_t { rmsBegin, rmsWork, rmsEnd };
 
 using TTaskList = TThreadList<TTaskData>;
-using TOrderList = TThreadList<TOrderData>;
 using TLogList = TThreadList<TLogRec>;
 
 // The process-wide status queue: nullptr until the start-up creates it.
@@ -155,6 +156,13 @@ class TGetMailThd {
   void StatusChangeNotify(TLogType aLogType, const std::string& reserved, const std::string& statusText,
                           const std::string& trouble = {});
   void SyncOrderList(const TStrings& UIDs);
+  // A claimed mail taken ahead of its turn, and the ticket of its parse
+  // (0: not sent); no msg when it could not be read.
+  struct TAheadMail {
+    std::unique_ptr<TMsgType> msg;
+    int32_t from = -1;
+    uint64_t ticket = 0;
+  };
   // One account check, in steps. Each step reports what it did; false (or
   // stLeave) leaves the check, whose last step always runs.
   struct TAccountCheck {
@@ -173,6 +181,7 @@ class TGetMailThd {
     bool accountFailed = false;      // by a failure a step reported itself
     std::string trouble;             // the loop was left early: why
     std::unordered_map<int, int32_t> claims;  // per message read ahead: the plug-in that claims it
+    std::map<int, TAheadMail> ahead;          // per message: its mail, taken and sent to be parsed ahead
   };
   enum TStep { stNext, stLeave };
   void GetOrderMail(const TTaskData& t);
@@ -184,7 +193,9 @@ class TGetMailThd {
   bool ListStep(TAccountCheck& c);
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
-  void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
+  void ProcessStep(TAccountCheck& c, class TRequestPipe& pipe, int n, TStrings& mail, const std::string& uid,
+                   TAheadMail* ready);
+  void ParseAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ClaimAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
   void PluginFailure(TAccountCheck& c, int n);
@@ -192,7 +203,7 @@ class TGetMailThd {
   // A read or write failed mid-loop: the connection is closed and the loop left.
   TStep ConnectionLost(TAccountCheck& c, int n, const std::exception& e);
   void FinishStep(TAccountCheck& c);
-  int DealOrder(TMsgType& AMsg);
+  int DealOrder(TMsgType& AMsg, uint64_t ticket);
   bool IsDuplicatedOrder(const TOrderData& aOD);
   // True when the memory of the current account holds UIDs of another epoch
   // than the source's (a changed UIDVALIDITY).

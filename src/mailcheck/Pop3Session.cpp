@@ -91,6 +91,8 @@ bool TPop3Session::SendAndCheck(std::string_view cmd) {
 void TPop3Session::ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff,
                                  bool skipEmpty) {
   size_t bytes = 0, lines = 0;
+  // A header has a dozen lines or two: room for them at once, not in steps.
+  dest.reserve(dest.size() + 16);
   for (;;) {
     std::string line = reader_.ReadLine();
     if (line.size() >= 1 && line[0] == '.') {

@@ -23,6 +23,23 @@ TEST(Json, ByteStringsAsUtf8OrAsLatin1Characters) {
   for (const Case& c : cases) EXPECT_EQ(JsonString(c.bytes), c.json);
 }
 
+TEST(Json, AByteThatNeedsEscapingIsFoundAtAnyPlaceOfALongText) {
+  // Long texts are scanned several bytes at a time: the byte is put at every
+  // place of the first words and the text must come out the same.
+  struct Case { std::string byte, json; };
+  const Case cases[] = {
+      {"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"}, {"\x1f", "\\u001F"}, {"\x7f", "\\u007F"},
+      {std::string(1, '\0'), "\\u0000"}, {"\xC3\xBC", "\xC3\xBC"}, {"\xFC", "\xC3\xBC"},
+  };
+  const std::string plain = "0123456789abcdefghijklmnopqrstu~ ";
+  for (const Case& c : cases)
+    for (size_t at = 0; at <= plain.size(); ++at) {
+      const std::string text = plain.substr(0, at) + c.byte + plain.substr(at);
+      EXPECT_EQ(JsonString(text), '"' + plain.substr(0, at) + c.json + plain.substr(at) + '"') << at;
+    }
+  EXPECT_EQ(JsonString(plain), '"' + plain + '"');
+}
+
 TEST(Json, CurrencyWithFourDecimals) {
   EXPECT_EQ(JsonCurrency(123400), "\"12.3400\"");
   EXPECT_EQ(JsonCurrency(-5000), "\"-0.5000\"");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <csignal>
 #include <stdexcept>
@@ -53,6 +54,13 @@ TEST(PluginGuardTest, ReturnsTheResultOfACallThatReturns) {
 }
 
 TEST(PluginGuardTest, CrashesComeBackWithTheirSignal) {
+  // A signal the thread blocks stays blocked across a crash, and the crash's
+  // own signal does not stay blocked.
+  sigset_t usr1, before, after;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, &before);
+  pthread_sigmask(SIG_BLOCK, nullptr, &before);
   for (const auto& c : kCrashes) {
     TParseOrderFunc parse = ParseOrderOf(c.plugin);
     ASSERT_NE(parse, nullptr) << c.plugin;
@@ -62,8 +70,12 @@ TEST(PluginGuardTest, CrashesComeBackWithTheirSignal) {
       EXPECT_EQ(r.Outcome, TCallOutcome::coCrashed) << c.plugin;
       EXPECT_EQ(r.Signal, c.signal) << c.plugin;
       EXPECT_STREQ(od.Comments, "written before the crash");
+      pthread_sigmask(SIG_BLOCK, nullptr, &after);
+      for (int sig : {SIGUSR1, SIGSEGV, SIGILL, SIGFPE, SIGBUS})
+        EXPECT_EQ(sigismember(&after, sig), sigismember(&before, sig)) << c.plugin << " signal " << sig;
     }
   }
+  pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
   // The thread goes on normally afterwards.
   std::vector<int> v(1000, 1);
   EXPECT_EQ(GuardedCall([&] { return static_cast<int32_t>(v.size()); }).Value, 1000);

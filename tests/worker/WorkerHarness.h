@@ -73,6 +73,7 @@ class TCheckHarness {
     worker.ReadTimeoutMs = readTimeoutMs;
     worker.ConnectTimeoutMs = 3000;
     worker.AnswerTimeoutMs = answerTimeoutMs;
+    worker.PipelineWindow = pipelineWindow;
     worker.Start();
     worker.WaitFor();
     return Drain();
@@ -90,6 +91,7 @@ class TCheckHarness {
   }
 
   int answerTimeoutMs = TPop3Session::kAnswerTimeoutMs;
+  int pipelineWindow = TGetMailThd::kDefaultPipelineWindow;
   TParseGear gear;
   TTaskList tasks;
   TOrderList orders;

@@ -201,5 +201,45 @@ TEST_F(WorkerDovecot, StopDuringALongRetrievalEndsTheRunPromptly) {
   EXPECT_TRUE(h.uids.Find("Shop")->Uids().empty());
 }
 
+// Parses sent to the analyzer helper ahead of their mails' turns change
+// nothing a check reports: with one plug-in crash among a dozen payments the
+// pipelined check gives the records, orders and memory of a check that asks
+// for one mail at a time, and the crash costs only its own mail.
+TEST_F(WorkerDovecot, ParsesAheadReportWhatOneAtATimeReportsWithACrashAmongThem) {
+  constexpr int kMails = 12, kCrashing = 5;
+  for (int i = 1; i <= kMails; ++i)
+    dove->AddMessage("alice", "From: Shop <pay@example.com>\r\nSubject: payment " + std::to_string(i) +
+                                  "\r\nX-Claim: mis\r\n\r\nOrder: " + std::to_string(i) + "\r\n" +
+                                  (i == kCrashing ? "Misbehave: abort\r\n" : ""));
+  struct TResult {
+    std::vector<std::string> records, orders, memory;
+  };
+  auto check = [&](int window) {
+    TCheckHarness h(std::string{}, QUENBELL_ANALYZER_HOST);
+    h.gear.LoadParserFiles({QUENBELL_MISBEHAVING_PLUGIN});
+    h.pipelineWindow = window;
+    TResult r;
+    for (const auto& l : h.Run({Alice()}))
+      r.records.push_back(std::string(LogTypeName(l.LogCode)) + " " + l.Reserved.str() + " " + l.LogMessage.str());
+    r.orders = h.OrderIDs();
+    r.memory = h.uids.Find("Shop")->Uids();
+    return r;
+  };
+  const TResult single = check(0), pipelined = check(TGetMailThd::kDefaultPipelineWindow);
+  EXPECT_EQ(pipelined.records, single.records);
+  EXPECT_EQ(pipelined.orders, single.orders);
+  EXPECT_EQ(pipelined.memory, single.memory);
+  std::vector<std::string> failures, expected;
+  for (const auto& r : pipelined.records)
+    if (r.rfind("ltAdvanceError", 0) == 0) failures.push_back(r);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures[0].find("failed on message 5 on"), std::string::npos) << failures[0];
+  EXPECT_NE(failures[0].find("signal 6"), std::string::npos) << failures[0];
+  for (int i = 1; i <= kMails; ++i)
+    if (i != kCrashing) expected.push_back("MIS-" + std::to_string(i));
+  EXPECT_EQ(pipelined.orders, expected);
+  EXPECT_EQ(pipelined.memory.size(), size_t(kMails - 1));
+}
+
 }  // namespace
 }  // namespace qnb::test
