@@ -708,9 +708,8 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
     c.ahead.erase(ahead);
     try {
       c.refill();
-    } catch (const std::exception&) {
-      DisconnectQuietly();
-      return stLeave;
+    } catch (const std::exception& e) {
+      return ConnectionLost(c, n, e);
     }
     StatusChangeNotify(ltReceived, "Retrieved", Fmt("Retrieved %d  message successfully on '%s'", n, server.c_str()));
     if (FTerminated) return stLeave;
