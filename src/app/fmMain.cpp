@@ -762,6 +762,9 @@ void TFormMain::ApplyHistoryOption() {
 }
 
 void TFormMain::WMProgress(intptr_t state, intptr_t value) {
+  // The status records are taken in batches: a run's end may have been shown
+  // before its last progress notices arrive, which then must not show it again.
+  if (!FbRunning) return;
   // A long first check of a large mailbox shows how far it has come.
   if (state == rmsBegin) {
     FUi.sbProgress->setRange(0, static_cast<int>(value > 0 ? value : 0));
