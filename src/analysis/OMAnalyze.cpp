@@ -343,7 +343,7 @@ bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {
   return GetOrderData(msg.Body(), msg.Headers(), msg.FullSource(), aOD);
 }
 
-bool TParseGear::GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
+bool TParseGear::GetOrderData(TLineSpan body, const TStrings& headers, TLineSpan fullSource,
                               TOrderData* aOD) {
   *aOD = TOrderData{};
   FLastFailed = false;

@@ -193,8 +193,7 @@ std::vector<int32_t> TPluginHostClient::Claim(const std::vector<std::string>& he
   return answer.Parsers;
 }
 
-TParsed TPluginHostClient::Parse(int32_t from, const TStrings& body, const TStrings& header,
-                                 const TStrings& source) {
+TParsed TPluginHostClient::Parse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source) {
   EnsureRunning();
   return Answer<TParsed>(Call(
       [&](const std::function<void(std::string_view)>& put) { EncodeParse(from, body, header, source, put); },

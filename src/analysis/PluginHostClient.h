@@ -36,7 +36,7 @@ class TPluginHostClient {
   std::vector<int32_t> Claim(const std::vector<std::string>& headers);
   // A parse of the mail's lines from plug-in `from` on; the request is sent
   // as it is encoded, never held whole.
-  hostproto::TParsed Parse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+  hostproto::TParsed Parse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source);
 
   // The helper's process, -1 when none runs (for tests).
   pid_t Pid() const { return pid_; }

@@ -638,11 +638,12 @@ bool TOrderHistory::AnalyseAgain(int64_t id, TParseGear& gear, TOrderData& resul
   }
 }
 
-void TOrderHistory::OrderFound(const TOrderData& order, const TStrings& mailSource) {
+void TOrderHistory::OrderFound(const TOrderData& order, TLineSpan mailSource) {
   TJob job;
   job.Kind = TJob::jkOrder;
   job.Order = order;
-  job.Lines = mailSource;
+  job.Lines.reserve(mailSource.size());
+  for (std::string_view l : mailSource) job.Lines.emplace_back(l);
   job.SeenAt = Now();
   Enqueue(std::move(job));
 }

@@ -98,7 +98,8 @@ class TOrderHistory final : public TOrderStoreHook {
   // TOrderStoreHook: the worker thread. Each call hands the write to the
   // history's own writer thread and returns at once, so that the check does
   // not wait for the disk; whoever announces an order calls Flush first.
-  void OrderFound(const TOrderData& order, const TStrings& mailSource) override;
+  using TOrderStoreHook::OrderFound;
+  void OrderFound(const TOrderData& order, TLineSpan mailSource) override;
   void OrdersLeftList(const std::vector<TOrderData>& orders) override;
   void MemoryUpdated(const std::string& account, const TStrings& uids) override;
   // Returns once every write handed over before the call is in the file (or

@@ -56,7 +56,8 @@ class TRequestPipe {
   struct TAnswer {
     bool ok = false;
     bool tooLarge = false;  // past the source's bound for its kind; no lines
-    TStrings lines;
+    TStrings lines;         // a header
+    TMailLines mail;        // a whole mail
   };
 
   TRequestPipe(TMailSource& source, size_t window, size_t maxBytes)
@@ -166,7 +167,8 @@ class TRequestPipe {
     const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
     THeld h{r.whole, r.n, 0, false, false, {}};
     try {
-      h.answer.ok = source_.ReadAnswer(r.whole, r.n, h.answer.lines, room);
+      h.answer.ok = r.whole ? source_.ReadMailAnswer(r.n, h.answer.mail, room)
+                            : source_.ReadAnswer(false, r.n, h.answer.lines, room);
     } catch (const EAnswerTooLarge& e) {
       // Read to its end: the pipe is still in step.
       h.answer = {};
@@ -179,6 +181,7 @@ class TRequestPipe {
     return h;
   }
   void Hold(THeld h) {
+    h.bytes = h.answer.mail.Bytes();
     for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
     bytes_ += h.bytes;
     heldBytes_ += h.bytes;
@@ -650,7 +653,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   }
   StatusChangeNotify(ltReceiving, "Verifying", Fmt("Verifying %d message", n));
 
-  TStrings MailSource;
+  TMailLines MailSource;
   bool gotMail;
   try {
     if (!pipe.Pending(true, n)) pipe.Send(true, n);
@@ -662,7 +665,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
       return stNext;
     }
     gotMail = whole.ok;
-    MailSource = std::move(whole.lines);
+    MailSource = std::move(whole.mail);
   } catch (const EAnswerBound& e) {
     AnswerFailed(c, n, e);
     return stLeave;
@@ -681,7 +684,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   return stNext;
 }
 
-void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid) {
+void TGetMailThd::ProcessStep(TAccountCheck& c, int n, TMailLines& mail, const std::string& uid) {
   StatusChangeNotify(ltProcessing, "Processing", Fmt("Processing %d message", n));
   int iR = R_ERROR;
   try {

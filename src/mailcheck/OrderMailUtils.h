@@ -179,7 +179,7 @@ class TGetMailThd {
   bool ListStep(TAccountCheck& c);
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
-  void ProcessStep(TAccountCheck& c, int n, TStrings& mail, const std::string& uid);
+  void ProcessStep(TAccountCheck& c, int n, TMailLines& mail, const std::string& uid);
   void ClaimAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void TooLarge(TAccountCheck& c, int n, const char* what, bool whole);
   void PluginFailure(TAccountCheck& c, int n);

@@ -88,7 +88,8 @@ bool TPop3Session::SendAndCheck(std::string_view cmd) {
   return GetReply().Status == TPop3Reply::rsOK;
 }
 
-void TPop3Session::ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff,
+template <class TDest>
+void TPop3Session::ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, bool unstuff,
                                  bool skipEmpty) {
   size_t bytes = 0, lines = 0;
   for (;;) {
@@ -188,6 +189,12 @@ bool TPop3Session::ReadHeaderAnswer(TStrings& headerLines, size_t maxBytes) {
 }
 
 bool TPop3Session::ReadRetrieveAnswer(TStrings& dest, size_t maxBytes) {
+  if (GetReply().Status != TPop3Reply::rsOK) return false;
+  ReadMultiLine(dest, std::min(maxBytes, MaxMailBytes), SIZE_MAX, true, false);
+  return true;
+}
+
+bool TPop3Session::ReadRetrieveAnswer(TMailLines& dest, size_t maxBytes) {
   if (GetReply().Status != TPop3Reply::rsOK) return false;
   ReadMultiLine(dest, std::min(maxBytes, MaxMailBytes), SIZE_MAX, true, false);
   return true;
