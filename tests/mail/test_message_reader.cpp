@@ -422,5 +422,86 @@ TEST(MsgType, BodyRule) {
   EXPECT_THAT(msg.Body(), ElementsAre("line 1", "", "line 3"));
 }
 
+// Every fixture mail, a dot-stuffed one and one without its "." line read
+// from its lines in place give what the text reader gives.
+TEST(MessageReader, LinesInPlaceReadAsTheText) {
+  std::vector<TStrings> mails = {{"Subject: dots", "", "..", "..x", ".y", "a..b", "."},
+                                 {"Subject: no end", "", "line", ""}};
+  for (const char* name : {"alternative-qp-plain-b64-html.eml", "nested-mixed-alternative-attachment.eml",
+                           "preamble-and-epilogue-are-body.eml", "uuencoded-block.eml"})
+    mails.push_back(Fixture(name));
+  for (const TStrings& lines : mails) {
+    const TMailMessage text = Read(lines);
+    const TMailLines held(lines);
+    TMailMessage inPlace;
+    inPlace.Parse(held);
+    const std::string what = lines.front();
+    EXPECT_EQ(inPlace.Headers(), text.Headers()) << what;
+    EXPECT_EQ(inPlace.Subject(), text.Subject()) << what;
+    EXPECT_EQ(inPlace.Body(), text.Body()) << what;
+    ASSERT_EQ(inPlace.Parts().size(), text.Parts().size()) << what;
+    for (size_t i = 0; i < text.Parts().size(); ++i) {
+      EXPECT_EQ(inPlace.Parts()[i].Headers, text.Parts()[i].Headers) << what << i;
+      EXPECT_EQ(inPlace.Parts()[i].Body, text.Parts()[i].Body) << what << i;
+      EXPECT_EQ(inPlace.Parts()[i].Content, text.Parts()[i].Content) << what << i;
+    }
+  }
+}
+
+TEST(MailLines, LinesSurviveGrowthAndMoves) {
+  TStrings lines;
+  for (int i = 0; i < 3000; ++i)
+    lines.push_back(std::string(static_cast<size_t>(i % 7 == 0 ? 0 : i % 500), static_cast<char>('a' + i % 26)));
+  lines.push_back(std::string(20000, 'z'));  // larger than any buffer so far
+  lines.push_back("after the long line");
+  TMailLines held;
+  for (const auto& l : lines) held.push_back(l);
+  EXPECT_THAT(held.Lines(), ElementsAreArray(lines));
+  EXPECT_EQ(held.Bytes(), JoinCRLF(lines).size());
+  const char* first = held[1].data();
+  TMailLines moved = std::move(held);
+  EXPECT_EQ(moved[1].data(), first);
+  EXPECT_THAT(moved.Lines(), ElementsAreArray(lines));
+}
+
+TEST(MailLines, AdoptedTextIsCutAsAMailsBytes) {
+  const struct {
+    std::string text;
+    TStrings lines;
+  } cases[] = {
+      {"a\r\nb\n\nc", {"a", "b", "", "c"}},
+      {"last\r", {"last"}},
+      {"one\r\n", {"one"}},
+      {"\r\n\r\n", {"", ""}},
+      {"short", {"short"}},  // within a string's own storage
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    TMailLines held;
+    held.AdoptText(c.text);
+    held.push_back("pushed after");
+    TStrings expected = c.lines;
+    expected.push_back("pushed after");
+    TMailLines moved = std::move(held);
+    EXPECT_THAT(moved.Lines(), ElementsAreArray(expected)) << c.text;
+    EXPECT_EQ(moved.Bytes(), JoinCRLF(expected).size()) << c.text;
+  }
+}
+
+TEST(MsgType, TakenLinesAreHeldOnceAndOutliveAMove) {
+  TStrings plain = {"Subject: x", "", "line 1", "..dot", "line 3"};
+  TMailLines held(plain);
+  const char* bodyStart = held[2].data();
+  TMsgType msg;
+  msg.Assign(std::move(held));
+  TMsgType moved = std::move(msg);
+  EXPECT_THAT(moved.Body(), ElementsAre("line 1", ".dot", "line 3"));
+  EXPECT_THAT(moved.FullSource(), ElementsAreArray(plain));
+  // The body views the source: no copy of the mail.
+  EXPECT_EQ(moved.Body()[0].data(), bodyStart);
+  EXPECT_EQ(moved.Body()[1].data(), moved.FullSource()[3].data() + 1);
+  EXPECT_THROW(moved.Assign(TMailLines()), EMailError);
+}
+
 }  // namespace
 }  // namespace qnb::test
