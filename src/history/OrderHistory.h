@@ -121,7 +121,8 @@ class TOrderHistory final : public TOrderStoreHook {
   struct TJob {
     enum TKind { jkOrder, jkLeft, jkMemory } Kind = jkOrder;
     TOrderData Order;
-    TStrings Lines;  // the mail, or the memory's UIDs
+    TStrings Lines;    // the memory's UIDs
+    std::string Mail;  // the mail's lines joined with LF, as stored
     TDateTime SeenAt = 0;
     std::vector<TOrderData> Left;
     std::string Account;
@@ -132,7 +133,7 @@ class TOrderHistory final : public TOrderStoreHook {
   void StopWriter();
   void WriterLoop();
   // Inside the writer's transaction.
-  void WriteOrder(const TOrderData& order, const TStrings& mailSource, TDateTime seenAt);
+  void WriteOrder(const TOrderData& order, const std::string& text, TDateTime seenAt);
   void WriteLeft(const std::vector<TOrderData>& orders);
   void WriteMemory(const std::string& account, const TStrings& uids);
   bool ReadMailSource(int64_t id, TStrings& lines);
