@@ -198,6 +198,7 @@ class TMailReader {
     }
     m_.ReadHeaderFields(true);
     if (bodyFollows) ReadBody();
+    if (!lines_) m_.body_ = m_.ownBody_.Lines();
   }
 
  private:
@@ -258,8 +259,10 @@ class TMailReader {
         }
       }
       if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
-      // Lines of the caller's text are kept; those of a mail's lines viewed.
-      m_.body_.push_back(lines_ ? line : m_.ownBody_.push_back(line));
+      // Lines of the caller's text are kept (and listed once at the end);
+      // those of a mail's lines viewed.
+      if (lines_) m_.body_.push_back(line);
+      else m_.ownBody_.push_back(line);
     }
   }
 
