@@ -26,6 +26,7 @@ class TMailLines {
 
   // Appends a copy of line (no line end); returns the stored view.
   std::string_view push_back(std::string_view line);
+  std::string_view emplace_back(std::string_view line) { return push_back(line); }
   // Takes a mail's text over as one buffer and appends its lines without
   // copying: cut at LF, a CR before it or at the very end dropped.
   void AdoptText(std::string text);

@@ -93,10 +93,10 @@ void TPop3Session::ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, 
                                  bool skipEmpty) {
   size_t bytes = 0, lines = 0;
   for (;;) {
-    std::string line = reader_.ReadLine();
+    std::string_view line = reader_.ReadLineView();
     if (line.size() >= 1 && line[0] == '.') {
       if (line.size() == 1) return;
-      if (unstuff && line[1] == '.') line.erase(0, 1);
+      if (unstuff && line[1] == '.') line.remove_prefix(1);
     }
     bytes += line.size() + 2;
     if (skipEmpty && line.empty()) {
@@ -104,14 +104,14 @@ void TPop3Session::ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, 
       continue;
     }
     if (++lines > maxLines || bytes > maxBytes) break;
-    dest.push_back(std::move(line));
+    dest.emplace_back(line);
   }
   // Past the bound: the rest is read, not kept, so the next answer is found;
   // a server that never ends the answer ends the session.
   const bool byLines = lines > maxLines;
   const size_t discardLimit = 2 * kMaxMailBytes;
   for (;;) {
-    const std::string line = reader_.ReadLine();
+    const std::string_view line = reader_.ReadLineView();
     if (line == ".") break;
     bytes += line.size() + 2;
     ++lines;
