@@ -183,6 +183,7 @@ std::string TMessagePart::Value(std::string_view name) const {
 class TMailReader {
  public:
   TMailReader(TMailMessage& msg, std::string_view text) : m_(msg), text_(text) {}
+  TMailReader(TMailMessage& msg, const TMailLines& lines) : m_(msg), lines_(&lines) {}
 
   void Run() {
     bool bodyFollows = false;
@@ -197,6 +198,7 @@ class TMailReader {
     }
     m_.ReadHeaderFields(true);
     if (bodyFollows) ReadBody();
+    if (!lines_) m_.body_ = m_.ownBody_.Lines();
   }
 
  private:
@@ -204,6 +206,7 @@ class TMailReader {
 
   // The next line; once the text has run out, the closing "." it lacked.
   std::string_view NextLine() {
+    if (lines_) return pos_ < lines_->size() ? (*lines_)[pos_++] : std::string_view(".");
     if (pos_ >= text_.size()) return ".";
     size_t nl = text_.find('\n', pos_);
     size_t end = nl == npos ? text_.size() : nl;
@@ -256,7 +259,10 @@ class TMailReader {
         }
       }
       if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
-      m_.body_.emplace_back(line);
+      // Lines of the caller's text are kept (and listed once at the end);
+      // those of a mail's lines viewed.
+      if (lines_) m_.body_.push_back(line);
+      else m_.ownBody_.push_back(line);
     }
   }
 
@@ -372,7 +378,8 @@ class TMailReader {
 
   TMailMessage& m_;
   std::string_view text_;
-  size_t pos_ = 0;
+  const TMailLines* lines_ = nullptr;  // set: lines are read from here, not text_
+  size_t pos_ = 0;                     // in text_, or the next line of lines_
   std::vector<std::string> delims_;  // "--" + boundary, innermost last
 };
 
@@ -385,6 +392,11 @@ void TMailMessage::ParseHeaders() { ReadHeaderFields(false); }
 void TMailMessage::Parse(std::string_view text) {
   Clear();
   TMailReader(*this, text).Run();
+}
+
+void TMailMessage::Parse(const TMailLines& lines) {
+  Clear();
+  TMailReader(*this, lines).Run();
 }
 
 void TMailMessage::Clear() { *this = TMailMessage(); }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/MailLines.h"
 #include "analysis/TextUtil.h"
 
 namespace qnb {
@@ -54,6 +55,17 @@ class TMailMessage {
   // EConvertError (a bad "=XX" in a Q-encoded Subject, From, To, Cc, Bcc or
   // attachment name).
   void Parse(std::string_view text);
+  // The same for a mail already cut into lines (no line ends, the "." line
+  // optional). The top-level body lines then view `lines`, which must outlive
+  // this message or its next Parse.
+  void Parse(const TMailLines& lines);
+
+  TMailMessage() = default;
+  TMailMessage(TMailMessage&&) noexcept = default;
+  TMailMessage& operator=(TMailMessage&&) noexcept = default;
+  // The body views the message's own lines: a copy would share them.
+  TMailMessage(const TMailMessage&) = delete;
+  TMailMessage& operator=(const TMailMessage&) = delete;
 
   void Clear();
 
@@ -71,7 +83,7 @@ class TMailMessage {
   const std::string& Boundary() const { return boundary_; }
 
   // Top-level body lines that belong to no part.
-  const TStrings& Body() const { return body_; }
+  const TLineViews& Body() const { return body_; }
   const std::vector<TMessagePart>& Parts() const { return parts_; }
 
  private:
@@ -81,7 +93,8 @@ class TMailMessage {
   TStrings headers_;
   std::string subject_, from_, to_, cc_, bcc_, date_;
   std::string contentType_, transferEncoding_, disposition_, boundary_;
-  TStrings body_;
+  TLineViews body_;
+  TMailLines ownBody_;  // the body lines of a mail parsed from its text
   std::vector<TMessagePart> parts_;
 };
 

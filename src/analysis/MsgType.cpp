@@ -6,8 +6,8 @@ namespace qnb {
 
 namespace {
 // True when the lines joined with CR LF would trim to nothing.
-bool IsBlankText(const TStrings& lines) {
-  for (const auto& l : lines)
+bool IsBlankText(TLineSpan lines) {
+  for (std::string_view l : lines)
     for (char c : l)
       if (static_cast<unsigned char>(c) > 0x20) return false;
   return true;
@@ -15,24 +15,23 @@ bool IsBlankText(const TStrings& lines) {
 }  // namespace
 
 void TMsgType::Assign(TStrings& source) {
-  FFullSource = source;
-  if (source.empty()) throw EMailError("The retrieved mail has no lines.");
-  if (Trim(source.back()) != ".") source.emplace_back(".");
-  Split(JoinCRLF(source));
+  TMailLines copy(source);
+  if (!source.empty() && Trim(source.back()) != ".") source.emplace_back(".");
+  Assign(std::move(copy));
 }
 
-void TMsgType::Assign(TStrings&& source) {
+void TMsgType::Assign(TMailLines&& source) {
+  FBody.clear();
+  FParsed.Clear();
   FFullSource = std::move(source);
   if (FFullSource.empty()) throw EMailError("The retrieved mail has no lines.");
-  // The text parsed ends with the "." line, the source kept as it came.
-  std::string text = JoinCRLF(FFullSource);
-  if (Trim(FFullSource.back()) != ".") text += ".\r\n";
-  Split(std::move(text));
+  Split();
 }
 
-void TMsgType::Split(std::string text) {
-  FParsed.Parse(text);
-  text = std::string();
+void TMsgType::Split() {
+  // The reader ends the lines with the "." line when they lack it; the
+  // source is kept as it came.
+  FParsed.Parse(FFullSource);
   FHeaders = FParsed.Headers();
   FSubject = VrDecodeHeader(FParsed.Subject());
   if (!IsBlankText(FParsed.Body())) {
@@ -41,7 +40,7 @@ void TMsgType::Split(std::string text) {
   }
   for (const auto& part : FParsed.Parts()) {
     if (part.IsAttachment()) continue;
-    FBody = part.Body;
+    FBody.assign(part.Body.begin(), part.Body.end());
     return;
   }
 }

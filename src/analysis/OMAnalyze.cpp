@@ -371,7 +371,7 @@ bool TParseGear::GetOrderData(const TMsgType& msg, uint64_t ticket, TOrderData* 
   return true;
 }
 
-bool TParseGear::GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
+bool TParseGear::GetOrderData(TLineSpan body, const TStrings& headers, TLineSpan fullSource,
                               TOrderData* aOD) {
   *aOD = TOrderData{};
   FLastFailed = false;

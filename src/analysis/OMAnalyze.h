@@ -161,8 +161,11 @@ class TParseGear {
   // aOD is reset in every case.
   bool GetOrderData(const TMsgType& msg, TOrderData* aOD);
   // The same on the mail's pieces: body lines, header lines, whole source.
-  bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource,
+  bool GetOrderData(TLineSpan body, const TStrings& headers, TLineSpan fullSource,
                     TOrderData* aOD);
+  bool GetOrderData(const TStrings& body, const TStrings& headers, const TStrings& fullSource, TOrderData* aOD) {
+    return GetOrderData(TLineSpan(body), headers, TLineSpan(fullSource), aOD);
+  }
 
   // Sends the parse of a claimed mail (by plug-in `parser` on) to the helper
   // ahead of its turn, so that the helper works on it while the caller goes

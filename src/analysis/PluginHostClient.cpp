@@ -131,15 +131,9 @@ void TPluginHostClient::DrainAhead() {
   if (gotAhead_.size() > 4 * kMaxAhead) gotAhead_.clear();
 }
 
-uint64_t TPluginHostClient::SendParse(int32_t from, const TStrings& body, const TStrings& header,
-                                      const TStrings& source) {
+uint64_t TPluginHostClient::SendParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source) {
   if (sentAhead_.size() >= kMaxAhead || pid_ < 0 || fd_ < 0) return 0;
-  auto size = [](const TStrings& lines) {
-    size_t n = 0;
-    for (const auto& l : lines) n += l.size() + 2;
-    return n;
-  };
-  const size_t bytes = kHeaderSize + 16 + size(body) + size(header) + size(source);
+  const size_t bytes = kHeaderSize + 16 + JoinedSize(body) + JoinedSize(header) + JoinedSize(source);
   if (aheadBytes_ + bytes > kMaxAheadBytes) return 0;
   const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
   try {
@@ -265,8 +259,7 @@ std::vector<int32_t> TPluginHostClient::Claim(const std::vector<std::string>& he
   return answer.Parsers;
 }
 
-TParsed TPluginHostClient::Parse(int32_t from, const TStrings& body, const TStrings& header,
-                                 const TStrings& source) {
+TParsed TPluginHostClient::Parse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source) {
   EnsureRunning();
   return Answer<TParsed>(Call(
       [&](const std::function<void(std::string_view)>& put) { EncodeParse(from, body, header, source, put); },

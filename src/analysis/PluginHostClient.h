@@ -39,7 +39,7 @@ class TPluginHostClient {
   std::vector<int32_t> Claim(const std::vector<std::string>& headers);
   // A parse of the mail's lines from plug-in `from` on; the request is sent
   // as it is encoded, never held whole.
-  hostproto::TParsed Parse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+  hostproto::TParsed Parse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source);
 
   // Parse requests sent ahead: the helper works on them in order while the
   // caller goes on, and each answer is taken later by its ticket. At most
@@ -50,7 +50,7 @@ class TPluginHostClient {
   // Requests out at once stay well inside the socket's buffer, so that
   // sending one never waits for a helper that is busy or stuck.
   static constexpr size_t kMaxAheadBytes = 128 * 1024;
-  uint64_t SendParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+  uint64_t SendParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source);
   enum class TAheadOutcome { aoAnswered, aoFailed, aoLost };
   // aoAnswered with the answer; aoFailed when the helper crashed or hung on
   // this very request (failure says how, as Parse would throw it); aoLost

@@ -119,23 +119,18 @@ std::string Encode(const TParse& m) {
   return w.Frame();
 }
 
-void EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source,
+void EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source,
                  const std::function<void(std::string_view)>& put) {
   constexpr size_t kPiece = 256 * 1024;
-  auto size = [](const TStrings& lines) {
-    size_t n = 0;
-    for (const auto& l : lines) n += l.size() + 2;
-    return n;
-  };
-  const size_t total = 4 + 12 + size(body) + size(header) + size(source);
+  const size_t total = 4 + 12 + JoinedSize(body) + JoinedSize(header) + JoinedSize(source);
   if (total > kMaxPayload) throw EProtocol("message too large");
   TWriter w(mkParse);
   std::string& buf = w.Raw();
   for (int i = 0; i < 4; ++i) buf[static_cast<size_t>(i)] = static_cast<char>((total >> (8 * i)) & 0xff);
   w.I32(from);
   for (const auto* lines : {&body, &header, &source}) {
-    w.U32(static_cast<uint32_t>(size(*lines)));
-    for (const auto& l : *lines) {
+    w.U32(static_cast<uint32_t>(JoinedSize(*lines)));
+    for (std::string_view l : *lines) {
       buf += l;
       buf += "\r\n";
       if (buf.size() >= kPiece) {
@@ -147,7 +142,7 @@ void EncodeParse(int32_t from, const TStrings& body, const TStrings& header, con
   if (!buf.empty()) put(buf);
 }
 
-std::string EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source) {
+std::string EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source) {
   std::string frame;
   EncodeParse(from, body, header, source, [&](std::string_view piece) { frame.append(piece); });
   return frame;

@@ -68,10 +68,10 @@ std::string Encode(const TParse& m);
 // A parse request straight from the mail's lines (each followed by CR LF in
 // the texts), without the joined texts in between: a big mail is held once
 // less.
-std::string EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source);
+std::string EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source);
 // The same frame handed to put in pieces of about 256 KiB, so that it is
 // never held whole.
-void EncodeParse(int32_t from, const TStrings& body, const TStrings& header, const TStrings& source,
+void EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source,
                  const std::function<void(std::string_view)>& put);
 std::string Encode(const TParsed& m);
 

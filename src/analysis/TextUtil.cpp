@@ -62,6 +62,22 @@ std::string JoinCRLF(const TStrings& lines) {
   return r;
 }
 
+std::string JoinCRLF(TLineSpan lines) {
+  std::string r;
+  r.reserve(JoinedSize(lines));
+  for (std::string_view l : lines) {
+    r += l;
+    r += "\r\n";
+  }
+  return r;
+}
+
+size_t JoinedSize(TLineSpan lines) {
+  size_t n = 0;
+  for (std::string_view l : lines) n += l.size() + 2;
+  return n;
+}
+
 TStrings SplitLines(std::string_view text) {
   TStrings lines;
   size_t pos = 0;

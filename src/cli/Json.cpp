@@ -127,7 +127,7 @@ std::string JsonDouble(double v) {
   return std::string(buf, res.ptr);
 }
 
-std::string JsonStringList(const std::vector<std::string>& lines) {
+std::string JsonStringList(TLineSpan lines) {
   std::string out = "[";
   for (size_t i = 0; i < lines.size(); ++i) {
     if (i) out += ',';

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/TextUtil.h"
+
 namespace qnb::cli {
 
 std::string JsonString(std::string_view bytes);
@@ -18,7 +20,7 @@ std::string Utf8Text(std::string_view bytes);
 std::string JsonDouble(double v);
 // The same, appended to out.
 void AppendJsonString(std::string& out, std::string_view bytes);
-std::string JsonStringList(const std::vector<std::string>& lines);
+std::string JsonStringList(TLineSpan lines);
 inline std::string JsonBool(bool b) { return b ? "true" : "false"; }
 // Currency (amount x 10000) as a string with exactly four decimals.
 std::string JsonCurrency(int64_t value);

@@ -749,11 +749,19 @@ bool TOrderHistory::AnalyseAgain(int64_t id, TParseGear& gear, TOrderData& resul
   }
 }
 
-void TOrderHistory::OrderFound(const TOrderData& order, const TStrings& mailSource) {
+void TOrderHistory::OrderFound(const TOrderData& order, TLineSpan mailSource) {
   TJob job;
   job.Kind = TJob::jkOrder;
   job.Order = order;
-  job.Lines = mailSource;
+  // Joined at once: the mail waits for the writer as one block, not a block
+  // per line.
+  size_t total = 0;
+  for (std::string_view l : mailSource) total += l.size() + 1;
+  job.Mail.reserve(total);
+  for (size_t i = 0; i < mailSource.size(); ++i) {
+    if (i) job.Mail += '\n';
+    job.Mail += mailSource[i];
+  }
   job.SeenAt = Now();
   Enqueue(std::move(job));
 }
@@ -830,7 +838,7 @@ void TOrderHistory::WriterLoop() {
           bool memory = false;
           TWriteTxn txn(FDb);
           for (const TJob& job : batch) {
-            if (job.Kind == TJob::jkOrder) WriteOrder(job.Order, job.Lines, job.SeenAt);
+            if (job.Kind == TJob::jkOrder) WriteOrder(job.Order, job.Mail, job.SeenAt);
             else if (job.Kind == TJob::jkLeft) WriteLeft(job.Left);
             else WriteMemory(job.Account, job.Lines), memory = true;
           }
@@ -852,15 +860,7 @@ void TOrderHistory::WriterLoop() {
   }
 }
 
-void TOrderHistory::WriteOrder(const TOrderData& order, const TStrings& mailSource, TDateTime seenAt) {
-  std::string text;
-  size_t total = 0;
-  for (const auto& l : mailSource) total += l.size() + 1;
-  text.reserve(total);
-  for (size_t i = 0; i < mailSource.size(); ++i) {
-    if (i) text += '\n';
-    text += mailSource[i];
-  }
+void TOrderHistory::WriteOrder(const TOrderData& order, const std::string& text, TDateTime seenAt) {
   const std::string packed = Compress(text);
   const size_t n = OrderFields().size();
   static const std::string insertSql = [n] {

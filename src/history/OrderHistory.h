@@ -102,7 +102,8 @@ class TOrderHistory final : public TOrderStoreHook {
   // TOrderStoreHook: the worker thread. Each call hands the write to the
   // history's own writer thread and returns at once, so that the check does
   // not wait for the disk; whoever announces an order calls Flush first.
-  void OrderFound(const TOrderData& order, const TStrings& mailSource) override;
+  using TOrderStoreHook::OrderFound;
+  void OrderFound(const TOrderData& order, TLineSpan mailSource) override;
   void OrdersLeftList(const std::vector<TOrderData>& orders) override;
   void MemoryUpdated(const std::string& account, const TStrings& uids) override;
   // Returns once every write handed over before the call is in the file (or
@@ -127,7 +128,8 @@ class TOrderHistory final : public TOrderStoreHook {
   struct TJob {
     enum TKind { jkOrder, jkLeft, jkMemory } Kind = jkOrder;
     TOrderData Order;
-    TStrings Lines;  // the mail, or the memory's UIDs
+    TStrings Lines;    // the memory's UIDs
+    std::string Mail;  // the mail's lines joined with LF, as stored
     TDateTime SeenAt = 0;
     std::vector<TOrderData> Left;
     std::string Account;
@@ -138,7 +140,7 @@ class TOrderHistory final : public TOrderStoreHook {
   void StopWriter();
   void WriterLoop();
   // Inside the writer's transaction.
-  void WriteOrder(const TOrderData& order, const TStrings& mailSource, TDateTime seenAt);
+  void WriteOrder(const TOrderData& order, const std::string& text, TDateTime seenAt);
   void WriteLeft(const std::vector<TOrderData>& orders);
   void WriteMemory(const std::string& account, const TStrings& uids);
   bool ReadMailSource(int64_t id, TStrings& lines);

@@ -395,13 +395,26 @@ size_t TImapSource::QueueRequest(bool whole, int n) {
 
 bool TImapSource::ReadAnswer(bool whole, int /*n*/, TStrings& lines, size_t room) {
   std::string data;
+  if (!ReadFetch(whole, data, room)) return false;
+  TStrings got = SplitMailLines(data, !whole);
+  lines.insert(lines.end(), std::make_move_iterator(got.begin()), std::make_move_iterator(got.end()));
+  return true;
+}
+
+bool TImapSource::ReadMailAnswer(int /*n*/, TMailLines& mail, size_t room) {
+  std::string data;
+  if (!ReadFetch(true, data, room)) return false;
+  // The literal becomes the mail's buffer: its lines are not copied.
+  mail.AdoptText(std::move(data));
+  return true;
+}
+
+bool TImapSource::ReadFetch(bool whole, std::string& data, size_t room) {
   if (!session_.ReadFetch(data)) return false;
   // Read whole (a literal is bounded by the session's limits), so the
   // session is in step for the next answer.
   const size_t bound = std::min(room, MaxAnswerBytes(whole));
   if (data.size() > bound) throw EAnswerTooLarge(bound, data.size());
-  TStrings got = SplitMailLines(data, !whole);
-  lines.insert(lines.end(), std::make_move_iterator(got.begin()), std::make_move_iterator(got.end()));
   return true;
 }
 

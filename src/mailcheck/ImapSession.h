@@ -160,6 +160,7 @@ class TImapSource final : public TMailSource {
   size_t QueueRequest(bool whole, int n) override;
   void Flush() override { session_.Flush(); }
   bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) override;
+  bool ReadMailAnswer(int n, TMailLines& mail, size_t room = SIZE_MAX) override;
   // The bounds of a POP3 account's answers hold here too.
   size_t MaxAnswerBytes(bool whole) const override { return whole ? size_t(64) << 20 : size_t(1) << 20; }
   std::string UidEpoch() override { return std::to_string(session_.UidValidity()); }
@@ -167,6 +168,9 @@ class TImapSource final : public TMailSource {
   void Disconnect() override { session_.Disconnect(); }
 
  private:
+  // The next fetch answer; one past the bound is EAnswerTooLarge.
+  bool ReadFetch(bool whole, std::string& data, size_t room);
+
   TImapSession session_;
   std::vector<uint32_t> uids_;
 };

@@ -50,7 +50,7 @@ bool TLineReader::BufferedHasDotLine() const {
   return false;
 }
 
-std::string TLineReader::ReadLine() {
+std::string_view TLineReader::ReadLineView() {
   size_t scanned = pos_;
   for (;;) {
     const char* begin = buf_.data() + pos_;
@@ -60,9 +60,8 @@ std::string TLineReader::ReadLine() {
       size_t next = pos_ + len + 1;
       if (len > 0 && begin[len - 1] == '\r') --len;
       if (len > maxLineLength_) throw ENetFailure(kLineTooLong);
-      std::string line(begin, len);
       pos_ = next;
-      return line;
+      return std::string_view(begin, len);
     }
     // Without its end the line may still lose a closing carriage return.
     size_t pending = buf_.size() - pos_;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "mailcheck/Socket.h"
 
@@ -43,7 +44,10 @@ class TLineReader {
   // before it. A line longer than the limit fails as soon as that is certain,
   // without waiting for its end (ENetFailure); so does a connection that ends,
   // even in the middle of a line.
-  std::string ReadLine();
+  std::string ReadLine() { return std::string(ReadLineView()); }
+  // The same as a view into the reader's buffer, valid until the next read:
+  // for lines copied on at once, without a block of their own.
+  std::string_view ReadLineView();
 
   // Exactly n bytes (an IMAP literal), whatever they hold; a connection that
   // ends before fails (ENetFailure).

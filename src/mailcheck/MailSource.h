@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "analysis/MailLines.h"
 #include "analysis/TextUtil.h"
 #include "mailcheck/LineReader.h"
 #include "mailcheck/Socket.h"
@@ -56,6 +57,8 @@ class TMailSource {
   // answer of more than room bytes, or past the source's own bound, is read
   // to its end and thrown as EAnswerTooLarge, so the source stays in step.
   virtual bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) = 0;
+  // ReadAnswer for a whole mail, into one buffer: a big mail is held once.
+  virtual bool ReadMailAnswer(int n, TMailLines& mail, size_t room = SIZE_MAX) = 0;
   // The source's own bound for a header (whole false) or a whole mail.
   virtual size_t MaxAnswerBytes(bool whole) const = 0;
   // True when the answer to the oldest request has arrived whole, so that

@@ -57,7 +57,8 @@ class TRequestPipe {
   struct TAnswer {
     bool ok = false;
     bool tooLarge = false;  // past the source's bound for its kind; no lines
-    TStrings lines;
+    TStrings lines;         // a header
+    TMailLines mail;        // a whole mail
   };
 
   TRequestPipe(TMailSource& source, size_t window, size_t maxBytes)
@@ -162,7 +163,7 @@ class TRequestPipe {
   template <class F>
   void ForEachHeldMail(F&& f) const {
     for (const auto& h : held_)
-      if (h.whole && !h.dropped && h.answer.ok && !h.answer.tooLarge) f(h.n, h.answer.lines);
+      if (h.whole && !h.dropped && h.answer.ok && !h.answer.tooLarge) f(h.n, h.answer.mail);
   }
 
  private:
@@ -174,7 +175,8 @@ class TRequestPipe {
     const size_t room = wanted ? SIZE_MAX : (kMaxHeldBytes > heldBytes_ ? kMaxHeldBytes - heldBytes_ : 0);
     THeld h{r.whole, r.n, 0, false, false, {}};
     try {
-      h.answer.ok = source_.ReadAnswer(r.whole, r.n, h.answer.lines, room);
+      h.answer.ok = r.whole ? source_.ReadMailAnswer(r.n, h.answer.mail, room)
+                            : source_.ReadAnswer(false, r.n, h.answer.lines, room);
     } catch (const EAnswerTooLarge& e) {
       // Read to its end: the pipe is still in step.
       h.answer = {};
@@ -187,6 +189,7 @@ class TRequestPipe {
     return h;
   }
   void Hold(THeld h) {
+    h.bytes = h.answer.mail.Bytes();
     for (const auto& l : h.answer.lines) h.bytes += l.size() + 2;
     bytes_ += h.bytes;
     heldBytes_ += h.bytes;
@@ -596,11 +599,9 @@ void TGetMailThd::ParseAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
   if (!FParseGear.Isolated()) return;
   constexpr size_t kMaxAheadMailBytes = 64 * 1024;
   std::vector<int> ready;
-  pipe.ForEachHeldMail([&](int m, const TStrings& lines) {
+  pipe.ForEachHeldMail([&](int m, const TMailLines& mail) {
     if (m <= n || c.ahead.count(m) != 0) return;
-    size_t bytes = 0;
-    for (const auto& l : lines) bytes += l.size() + 2;
-    if (bytes <= kMaxAheadMailBytes) ready.push_back(m);
+    if (mail.Bytes() <= kMaxAheadMailBytes) ready.push_back(m);
   });
   for (int m : ready) {
     if (c.ahead.size() >= TPluginHostClient::kMaxAhead) break;
@@ -611,7 +612,7 @@ void TGetMailThd::ParseAhead(TAccountCheck& c, TRequestPipe& pipe, int n) {
     TRequestPipe::TAnswer answer = pipe.Take(true, m);  // held: nothing is read
     try {
       auto msg = std::make_unique<TMsgType>();
-      msg->Assign(std::move(answer.lines));
+      msg->Assign(std::move(answer.mail));
       a.msg = std::move(msg);
     } catch (...) {
       continue;  // no message: it fails in its turn as it would have
@@ -713,12 +714,12 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
     }
     StatusChangeNotify(ltReceived, "Retrieved", Fmt("Retrieved %d  message successfully on '%s'", n, server.c_str()));
     if (FTerminated) return stLeave;
-    TStrings none;
+    TMailLines none;
     ProcessStep(c, pipe, n, none, uid, &mail);
     return stNext;
   }
 
-  TStrings MailSource;
+  TMailLines MailSource;
   bool gotMail;
   try {
     if (!pipe.Pending(true, n)) pipe.Send(true, n);
@@ -730,7 +731,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
       return stNext;
     }
     gotMail = whole.ok;
-    MailSource = std::move(whole.lines);
+    MailSource = std::move(whole.mail);
   } catch (const EAnswerBound& e) {
     AnswerFailed(c, n, e);
     return stLeave;
@@ -748,7 +749,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
   return stNext;
 }
 
-void TGetMailThd::ProcessStep(TAccountCheck& c, TRequestPipe& pipe, int n, TStrings& mail, const std::string& uid,
+void TGetMailThd::ProcessStep(TAccountCheck& c, TRequestPipe& pipe, int n, TMailLines& mail, const std::string& uid,
                               TAheadMail* ready) {
   StatusChangeNotify(ltProcessing, "Processing", Fmt("Processing %d message", n));
   int iR = R_ERROR;

@@ -193,7 +193,7 @@ class TGetMailThd {
   bool ListStep(TAccountCheck& c);
   void MessageLoop(TAccountCheck& c);
   TStep MessageStep(TAccountCheck& c, class TRequestPipe& pipe, int n);
-  void ProcessStep(TAccountCheck& c, class TRequestPipe& pipe, int n, TStrings& mail, const std::string& uid,
+  void ProcessStep(TAccountCheck& c, class TRequestPipe& pipe, int n, TMailLines& mail, const std::string& uid,
                    TAheadMail* ready);
   void ParseAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);
   void ClaimAhead(TAccountCheck& c, class TRequestPipe& pipe, int n);

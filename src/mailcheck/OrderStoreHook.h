@@ -16,7 +16,8 @@ class TOrderStoreHook {
   virtual ~TOrderStoreHook() = default;
   // An order is about to join the order list and be announced; mailSource is
   // the whole mail it came from. Returns once the order is kept (or cannot be).
-  virtual void OrderFound(const TOrderData& order, const TStrings& mailSource) = 0;
+  virtual void OrderFound(const TOrderData& order, TLineSpan mailSource) = 0;
+  void OrderFound(const TOrderData& order, const TStrings& mailSource) { OrderFound(order, TLineSpan(mailSource)); }
   // These orders of the list left it because their mails left the server.
   virtual void OrdersLeftList(const std::vector<TOrderData>& orders) = 0;
   // The memory of account after a complete check: the UIDs of every message

@@ -88,16 +88,17 @@ bool TPop3Session::SendAndCheck(std::string_view cmd) {
   return GetReply().Status == TPop3Reply::rsOK;
 }
 
-void TPop3Session::ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff,
+template <class TDest>
+void TPop3Session::ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, bool unstuff,
                                  bool skipEmpty) {
   size_t bytes = 0, lines = 0;
   // A header has a dozen lines or two: room for them at once, not in steps.
   dest.reserve(dest.size() + 16);
   for (;;) {
-    std::string line = reader_.ReadLine();
+    std::string_view line = reader_.ReadLineView();
     if (line.size() >= 1 && line[0] == '.') {
       if (line.size() == 1) return;
-      if (unstuff && line[1] == '.') line.erase(0, 1);
+      if (unstuff && line[1] == '.') line.remove_prefix(1);
     }
     bytes += line.size() + 2;
     if (skipEmpty && line.empty()) {
@@ -105,14 +106,14 @@ void TPop3Session::ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLine
       continue;
     }
     if (++lines > maxLines || bytes > maxBytes) break;
-    dest.push_back(std::move(line));
+    dest.emplace_back(line);
   }
   // Past the bound: the rest is read, not kept, so the next answer is found;
   // a server that never ends the answer ends the session.
   const bool byLines = lines > maxLines;
   const size_t discardLimit = 2 * kMaxMailBytes;
   for (;;) {
-    const std::string line = reader_.ReadLine();
+    const std::string_view line = reader_.ReadLineView();
     if (line == ".") break;
     bytes += line.size() + 2;
     ++lines;
@@ -190,6 +191,12 @@ bool TPop3Session::ReadHeaderAnswer(TStrings& headerLines, size_t maxBytes) {
 }
 
 bool TPop3Session::ReadRetrieveAnswer(TStrings& dest, size_t maxBytes) {
+  if (GetReply().Status != TPop3Reply::rsOK) return false;
+  ReadMultiLine(dest, std::min(maxBytes, MaxMailBytes), SIZE_MAX, true, false);
+  return true;
+}
+
+bool TPop3Session::ReadRetrieveAnswer(TMailLines& dest, size_t maxBytes) {
   if (GetReply().Status != TPop3Reply::rsOK) return false;
   ReadMultiLine(dest, std::min(maxBytes, MaxMailBytes), SIZE_MAX, true, false);
   return true;

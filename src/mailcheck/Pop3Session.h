@@ -137,6 +137,8 @@ class TPop3Session {
   // closing dot), so that reading it will not wait for the server.
   bool AnswerArrived() const { return reader_.BufferedHasDotLine(); }
   bool ReadRetrieveAnswer(TStrings& dest, size_t maxBytes = SIZE_MAX);
+  // The same into one buffer: a big mail is held once.
+  bool ReadRetrieveAnswer(TMailLines& dest, size_t maxBytes = SIZE_MAX);
 
  private:
   void SendCmd(std::string_view cmd);
@@ -148,7 +150,8 @@ class TPop3Session {
   bool SendAndCheck(std::string_view cmd);
   // The lines up to the closing dot; past maxBytes or maxLines the rest is
   // read and dropped and EAnswerTooLarge thrown.
-  void ReadMultiLine(TStrings& dest, size_t maxBytes, size_t maxLines, bool unstuff, bool skipEmpty);
+  template <class TDest>
+  void ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, bool unstuff, bool skipEmpty);
 
   void StartTls();
   void AskCapa();

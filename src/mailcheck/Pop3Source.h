@@ -21,6 +21,9 @@ class TPop3Source final : public TMailSource {
   size_t QueueRequest(bool whole, int n) override;
   void Flush() override { session_.Flush(); }
   bool ReadAnswer(bool whole, int n, TStrings& lines, size_t room = SIZE_MAX) override;
+  bool ReadMailAnswer(int /*n*/, TMailLines& mail, size_t room = SIZE_MAX) override {
+    return session_.ReadRetrieveAnswer(mail, room);
+  }
   size_t MaxAnswerBytes(bool whole) const override {
     return whole ? session_.MaxMailBytes : session_.MaxHeaderBytes;
   }

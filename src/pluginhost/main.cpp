@@ -44,6 +44,42 @@ bool WriteAll(const std::string& data) {
   return true;
 }
 
+// A parse request of `length` bytes read straight into its three texts, so
+// that a big mail is not held a second time as the frame. False at the end of
+// the stream.
+bool ReadParse(uint32_t length, TParse& m) {
+  size_t left = length;
+  auto u32 = [&](uint32_t& v) {
+    if (left < 4) throw EProtocol("message cut short");
+    left -= 4;
+    unsigned char b[4];
+    if (!ReadAll(reinterpret_cast<char*>(b), 4)) return false;
+    v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return true;
+  };
+  uint32_t from = 0;
+  if (!u32(from)) return false;
+  m.From = static_cast<int32_t>(from);
+  for (std::string* text : {&m.Body, &m.Header, &m.Source}) {
+    uint32_t n = 0;
+    if (!u32(n)) return false;
+    if (left < n) throw EProtocol("message cut short");
+    left -= n;
+    text->resize(n);
+    if (!ReadAll(text->data(), n)) return false;
+  }
+  if (left != 0) throw EProtocol("bytes after the message");
+  return true;
+}
+
+std::string ServeParse(TParseGear& gear, const TParse& parse) {
+  TParsed parsed;
+  std::memset(&parsed.Record, 0, sizeof parsed.Record);
+  parsed.Next = parse.From;
+  parsed.Parsed = gear.ParseFrom(parsed.Next, parse.Body, parse.Header, parse.Source, parsed.Record);
+  return Encode(parsed);
+}
+
 std::string Serve(TParseGear& gear, TKind kind, std::string_view payload) {
   switch (kind) {
     case mkLoad: {
@@ -61,15 +97,6 @@ std::string Serve(TParseGear& gear, TKind kind, std::string_view payload) {
       for (const auto& header : claim.Headers) claimed.Parsers.push_back(gear.ClaimText(header));
       return Encode(claimed);
     }
-    case mkParse: {
-      TParse parse;
-      Decode(payload, parse);
-      TParsed parsed;
-      std::memset(&parsed.Record, 0, sizeof parsed.Record);
-      parsed.Next = parse.From;
-      parsed.Parsed = gear.ParseFrom(parsed.Next, parse.Body, parse.Header, parse.Source, parsed.Record);
-      return Encode(parsed);
-    }
     default:
       throw EProtocol("not a request");
   }
@@ -86,6 +113,12 @@ int main() {
       uint32_t length = 0;
       TKind kind{};
       DecodeHeader(std::string_view(header, sizeof header), length, kind);
+      if (kind == mkParse) {
+        TParse parse;
+        if (!ReadParse(length, parse)) return 0;
+        if (!WriteAll(ServeParse(gear, parse))) return 0;
+        continue;
+      }
       std::string payload(length, '\0');
       if (!ReadAll(payload.data(), length)) return 0;
       if (!WriteAll(Serve(gear, kind, payload))) return 0;

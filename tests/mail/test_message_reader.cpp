@@ -15,6 +15,7 @@ namespace qnb::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 // A mail as the whole-mail reader gets it: lines joined with CR LF, then ".".
@@ -118,7 +119,7 @@ TEST(MessageReader, AlternativePaymentMailWithQuotedPrintableAndBase64) {
   EXPECT_THAT(html.Body, ElementsAre("<html><body><h1>Payment received</h1><p>Order ID: PN-100234</p>"
                                      "<p>Buyer: Ren\xC3\xA9" "e Dupont</p><p>Amount: 49.95 EUR</p></body></html>"));
   // The blank top-level body gives way to the first text part.
-  EXPECT_EQ(msg.Body(), plain.Body);
+  EXPECT_THAT(msg.Body(), ElementsAreArray(plain.Body));
 }
 
 TEST(MessageReader, NestedMultipartWithAttachment) {
@@ -384,7 +385,7 @@ TEST(MsgType, ClosingDotLineIsAddedToTheCallersListOnlyWhenMissing) {
     TStrings expected = original;
     if (c.appended) expected.push_back(".");
     EXPECT_EQ(c.in, expected) << JoinCRLF(original);
-    EXPECT_EQ(msg.FullSource(), original);
+    EXPECT_THAT(msg.FullSource(), ElementsAreArray(original));
     EXPECT_THAT(msg.Headers(), ElementsAre("Subject: s"));
   }
 }
@@ -405,7 +406,7 @@ TEST(MsgType, BodyRule) {
     src.insert(src.end(), extra.begin(), extra.end());
     TMsgType msg;
     msg.Assign(src);
-    return msg.Body();
+    return TStrings(msg.Body().begin(), msg.Body().end());
   };
   // Blank preamble: the first text part, attachments skipped.
   EXPECT_THAT(body({" ", "\t", "--b", "Content-Disposition: attachment", "", "a", "--b", "", "text", "--b--"}),
@@ -419,6 +420,87 @@ TEST(MsgType, BodyRule) {
   TMsgType msg;
   msg.Assign(plain);
   EXPECT_THAT(msg.Body(), ElementsAre("line 1", "", "line 3"));
+}
+
+// Every fixture mail, a dot-stuffed one and one without its "." line read
+// from its lines in place give what the text reader gives.
+TEST(MessageReader, LinesInPlaceReadAsTheText) {
+  std::vector<TStrings> mails = {{"Subject: dots", "", "..", "..x", ".y", "a..b", "."},
+                                 {"Subject: no end", "", "line", ""}};
+  for (const char* name : {"alternative-qp-plain-b64-html.eml", "nested-mixed-alternative-attachment.eml",
+                           "preamble-and-epilogue-are-body.eml", "uuencoded-block.eml"})
+    mails.push_back(Fixture(name));
+  for (const TStrings& lines : mails) {
+    const TMailMessage text = Read(lines);
+    const TMailLines held(lines);
+    TMailMessage inPlace;
+    inPlace.Parse(held);
+    const std::string what = lines.front();
+    EXPECT_EQ(inPlace.Headers(), text.Headers()) << what;
+    EXPECT_EQ(inPlace.Subject(), text.Subject()) << what;
+    EXPECT_EQ(inPlace.Body(), text.Body()) << what;
+    ASSERT_EQ(inPlace.Parts().size(), text.Parts().size()) << what;
+    for (size_t i = 0; i < text.Parts().size(); ++i) {
+      EXPECT_EQ(inPlace.Parts()[i].Headers, text.Parts()[i].Headers) << what << i;
+      EXPECT_EQ(inPlace.Parts()[i].Body, text.Parts()[i].Body) << what << i;
+      EXPECT_EQ(inPlace.Parts()[i].Content, text.Parts()[i].Content) << what << i;
+    }
+  }
+}
+
+TEST(MailLines, LinesSurviveGrowthAndMoves) {
+  TStrings lines;
+  for (int i = 0; i < 3000; ++i)
+    lines.push_back(std::string(static_cast<size_t>(i % 7 == 0 ? 0 : i % 500), static_cast<char>('a' + i % 26)));
+  lines.push_back(std::string(20000, 'z'));  // larger than any buffer so far
+  lines.push_back("after the long line");
+  TMailLines held;
+  for (const auto& l : lines) held.push_back(l);
+  EXPECT_THAT(held.Lines(), ElementsAreArray(lines));
+  EXPECT_EQ(held.Bytes(), JoinCRLF(lines).size());
+  const char* first = held[1].data();
+  TMailLines moved = std::move(held);
+  EXPECT_EQ(moved[1].data(), first);
+  EXPECT_THAT(moved.Lines(), ElementsAreArray(lines));
+}
+
+TEST(MailLines, AdoptedTextIsCutAsAMailsBytes) {
+  const struct {
+    std::string text;
+    TStrings lines;
+  } cases[] = {
+      {"a\r\nb\n\nc", {"a", "b", "", "c"}},
+      {"last\r", {"last"}},
+      {"one\r\n", {"one"}},
+      {"\r\n\r\n", {"", ""}},
+      {"short", {"short"}},  // within a string's own storage
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    TMailLines held;
+    held.AdoptText(c.text);
+    held.push_back("pushed after");
+    TStrings expected = c.lines;
+    expected.push_back("pushed after");
+    TMailLines moved = std::move(held);
+    EXPECT_THAT(moved.Lines(), ElementsAreArray(expected)) << c.text;
+    EXPECT_EQ(moved.Bytes(), JoinCRLF(expected).size()) << c.text;
+  }
+}
+
+TEST(MsgType, TakenLinesAreHeldOnceAndOutliveAMove) {
+  TStrings plain = {"Subject: x", "", "line 1", "..dot", "line 3"};
+  TMailLines held(plain);
+  const char* bodyStart = held[2].data();
+  TMsgType msg;
+  msg.Assign(std::move(held));
+  TMsgType moved = std::move(msg);
+  EXPECT_THAT(moved.Body(), ElementsAre("line 1", ".dot", "line 3"));
+  EXPECT_THAT(moved.FullSource(), ElementsAreArray(plain));
+  // The body views the source: no copy of the mail.
+  EXPECT_EQ(moved.Body()[0].data(), bodyStart);
+  EXPECT_EQ(moved.Body()[1].data(), moved.FullSource()[3].data() + 1);
+  EXPECT_THROW(moved.Assign(TMailLines()), EMailError);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -243,17 +244,29 @@ TEST_F(Pop3Scripted, RefusedTopLeavesTheSessionUsable) {
 }
 
 TEST_F(Pop3Scripted, RetrUnstuffsDotsAndKeepsEmptyLines) {
-  srv.Login().Expect("RETR 3").Reply("+OK 80 octets");
-  srv.Send("Subject: dots\r\n\r\n..\r\n..x\r\n...\r\n.y\r\n\r\nend\r\n.\r\n");
+  const std::string mail = "Subject: dots\r\n\r\n..\r\n..x\r\n...\r\n.y\r\n\r\nend\r\n.\r\n";
+  srv.Login().Expect("RETR 3").Reply("+OK 80 octets").Send(mail);
+  srv.Expect("RETR 3").Reply("+OK 80 octets").Send(mail);
+  srv.Expect("RETR 4").Reply("-ERR gone");
   srv.Expect("RETR 4").Reply("-ERR gone");
   Start();
   pop.Connect();
   TStrings lines;
   EXPECT_TRUE(pop.Retrieve(3, lines));
   EXPECT_THAT(lines, ElementsAre("Subject: dots", "", ".", ".x", "..", ".y", "", "end"));
+  // The worker's way: the same lines into one buffer.
+  TMailLines held;
+  pop.QueueCommand("RETR 3");
+  pop.Flush();
+  EXPECT_TRUE(pop.ReadRetrieveAnswer(held));
+  EXPECT_THAT(held.Lines(), ElementsAreArray(lines));
   TStrings none;
   EXPECT_FALSE(pop.Retrieve(4, none));
   EXPECT_THAT(none, IsEmpty());
+  pop.QueueCommand("RETR 4");
+  pop.Flush();
+  EXPECT_FALSE(pop.ReadRetrieveAnswer(held));
+  EXPECT_EQ(held.size(), lines.size());
   Finish();
 }
 
