@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <type_traits>
 
 namespace qnb {
 
@@ -93,7 +94,7 @@ void TPop3Session::ReadMultiLine(TDest& dest, size_t maxBytes, size_t maxLines, 
                                  bool skipEmpty) {
   size_t bytes = 0, lines = 0;
   // A header has a dozen lines or two: room for them at once, not in steps.
-  dest.reserve(dest.size() + 16);
+  if constexpr (std::is_same_v<TDest, TStrings>) dest.reserve(dest.size() + 16);
   for (;;) {
     std::string_view line = reader_.ReadLineView();
     if (line.size() >= 1 && line[0] == '.') {
