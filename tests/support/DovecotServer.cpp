@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -217,10 +218,35 @@ fs::path TDovecotServer::AddMessage(const std::string& user, const std::string& 
   return dst;
 }
 
+bool TDovecotServer::SessionsEnded(const std::string& user) const {
+  // Each session of the user logs its login, and its end once its last
+  // changes to the mailbox are made.
+  const std::string log = Log();
+  const std::string login = "Login: user=<" + user + ">";
+  size_t logins = 0, ends = 0;
+  for (size_t p = log.find(login); p != std::string::npos; p = log.find(login, p + 1)) ++logins;
+  for (const char* service : {"pop3(", "imap("}) {
+    const std::string who = service + user + ")";
+    for (size_t p = log.find(who); p != std::string::npos; p = log.find(who, p + 1)) {
+      const size_t eol = log.find('\n', p);
+      const std::string_view line(log.data() + p, (eol == std::string::npos ? log.size() : eol) - p);
+      if (line.find("Disconnected") != std::string_view::npos) ++ends;
+    }
+  }
+  return ends >= logins;
+}
+
 void TDovecotServer::ClearMailbox(const std::string& user) {
+  // A session of the last check may still be setting the flags of its mails
+  // (a rename each); a mail renamed after it was listed here would survive.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (!SessionsEnded(user) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   fs::path md = MaildirOf(user);
-  for (const char* sub : {"cur", "new"})
-    for (const auto& e : fs::directory_iterator(md / sub)) fs::remove(e.path());
+  for (const char* sub : {"cur", "new"}) {
+    std::error_code ec;
+    for (fs::directory_iterator it(md / sub, ec), end; !ec && it != end; it.increment(ec)) fs::remove(it->path(), ec);
+  }
 }
 
 std::string TDovecotServer::Log() const {

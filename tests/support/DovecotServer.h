@@ -109,6 +109,8 @@ class TDovecotServer {
   std::filesystem::path AddMessage(const std::string& user, const std::string& content);
   // Removes every mail of the user.
   void ClearMailbox(const std::string& user);
+  // Every session of the user that logged in has ended (for tests that wait).
+  bool SessionsEnded(const std::string& user) const;
 
   const std::filesystem::path& Dir() const { return dir_; }
   std::filesystem::path MaildirOf(const std::string& user) const;
