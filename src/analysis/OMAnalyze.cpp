@@ -204,14 +204,11 @@ void TParseGear::LoadParserFiles(const std::vector<std::string>& paths) {
   FParserID = -1;
   FClaimCache.clear();
   FLastFailed = false;
+  FLoadPending = false;
   if (FHost) {
     try {
-      for (const auto& loaded : FHost->Load(paths)) {
-        auto item = std::make_unique<TParserItem>();
-        item->Reseller = loaded.Reseller;
-        item->DLLFileName = loaded.FileName;
-        FParserList.push_back(std::move(item));
-      }
+      FHost->StartLoad(paths);
+      FLoadPending = true;
     } catch (const EPluginHost& e) {
       Failed(e.what());
     }
@@ -243,6 +240,21 @@ void TParseGear::LoadParserFiles(const std::vector<std::string>& paths) {
   }
 }
 
+void TParseGear::EnsureLoaded() {
+  if (!FLoadPending) return;
+  FLoadPending = false;
+  try {
+    for (const auto& loaded : FHost->FinishLoad()) {
+      auto item = std::make_unique<TParserItem>();
+      item->Reseller = loaded.Reseller;
+      item->DLLFileName = loaded.FileName;
+      FParserList.push_back(std::move(item));
+    }
+  } catch (const EPluginHost& e) {
+    Failed(e.what());
+  }
+}
+
 int32_t TParseGear::ClaimText(const std::string& text) {
   for (size_t i = 0; i < FParserList.size(); ++i) {
     TIsOrderFunc isOrder = FParserList[i]->IsOrder;
@@ -256,6 +268,7 @@ int32_t TParseGear::ClaimText(const std::string& text) {
 }
 
 bool TParseGear::IsOrderMail(const TStrings& headers) {
+  EnsureLoaded();
   FParserID = -1;
   FLastFailed = false;
   const std::string text = JoinCRLF(headers);
@@ -310,6 +323,7 @@ std::vector<std::string> HeaderTexts(const std::vector<const TStrings*>& headers
 }  // namespace
 
 std::vector<bool> TParseGear::ClaimMany(const std::vector<const TStrings*>& headers) {
+  EnsureLoaded();
   std::vector<bool> claimed(headers.size(), false);
   if (headers.empty()) return claimed;
   // Answers asked ahead and never used (their mail failed) are dropped.
@@ -326,6 +340,7 @@ std::vector<bool> TParseGear::ClaimMany(const std::vector<const TStrings*>& head
 }
 
 std::vector<int32_t> TParseGear::ClaimParsers(const std::vector<const TStrings*>& headers) {
+  EnsureLoaded();
   if (headers.empty()) return {};
   std::vector<int32_t> parsers = ClaimTexts(FHost.get(), HeaderTexts(headers), FParserList.size(),
                                             [this](const std::string& t) { return ClaimText(t); });
@@ -334,6 +349,7 @@ std::vector<int32_t> TParseGear::ClaimParsers(const std::vector<const TStrings*>
 }
 
 bool TParseGear::UseClaim(int32_t parser) {
+  EnsureLoaded();
   FLastFailed = false;
   FParserID = parser >= 0 && parser < static_cast<int32_t>(FParserList.size()) ? parser : -1;
   return FParserID >= 0;
@@ -344,11 +360,13 @@ bool TParseGear::GetOrderData(const TMsgType& msg, TOrderData* aOD) {
 }
 
 uint64_t TParseGear::ParseAhead(int32_t parser, const TMsgType& msg) {
+  EnsureLoaded();
   if (!FHost || parser < 0 || parser >= static_cast<int32_t>(FParserList.size())) return 0;
   return FHost->SendParse(parser, msg.Body(), msg.Headers(), msg.FullSource());
 }
 
 bool TParseGear::GetOrderData(const TMsgType& msg, uint64_t ticket, TOrderData* aOD) {
+  EnsureLoaded();
   if (ticket == 0 || !FHost) return GetOrderData(msg, aOD);
   *aOD = TOrderData{};
   FLastFailed = false;
@@ -373,6 +391,7 @@ bool TParseGear::GetOrderData(const TMsgType& msg, uint64_t ticket, TOrderData* 
 
 bool TParseGear::GetOrderData(TLineSpan body, const TStrings& headers, TLineSpan fullSource,
                               TOrderData* aOD) {
+  EnsureLoaded();
   *aOD = TOrderData{};
   FLastFailed = false;
   if (FParserID < 0 || FParserID >= static_cast<int>(FParserList.size())) return false;

@@ -189,7 +189,10 @@ class TParseGear {
   // Date header when the record has no date, names split, countries coded.
   void FillOrder(const TOriginData& od, const TStrings& headers, TOrderData& o) const;
 
-  const std::vector<std::unique_ptr<TParserItem>>& ParserList() const { return FParserList; }
+  const std::vector<std::unique_ptr<TParserItem>>& ParserList() {
+    EnsureLoaded();
+    return FParserList;
+  }
   int ParserID() const { return FParserID; }
   const std::string& PluginDir() const { return FPluginDir; }
 
@@ -204,6 +207,10 @@ class TParseGear {
   bool ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
                         TOriginData& od);
   void Failed(const std::string& text);
+  // With a helper the load is only sent at first; its answer is read when
+  // the plug-in list is first needed, so that a check connects meanwhile.
+  void EnsureLoaded();
+  bool FLoadPending = false;
 
   int FParserID = -1;
   std::string FPluginDir;

@@ -132,7 +132,7 @@ void TPluginHostClient::DrainAhead() {
 }
 
 uint64_t TPluginHostClient::SendParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source) {
-  if (sentAhead_.size() >= kMaxAhead || pid_ < 0 || fd_ < 0) return 0;
+  if (sentAhead_.size() >= kMaxAhead || pid_ < 0 || fd_ < 0 || loadPending_) return 0;
   const size_t bytes = kHeaderSize + 16 + JoinedSize(body) + JoinedSize(header) + JoinedSize(source);
   if (aheadBytes_ + bytes > kMaxAheadBytes) return 0;
   const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
@@ -172,17 +172,33 @@ TPluginHostClient::TAheadOutcome TPluginHostClient::TakeParsed(uint64_t ticket, 
 }
 
 std::string TPluginHostClient::End(bool kill) {
-  if (fd_ >= 0) close(fd_);  // a helper waiting for work sees the end and exits
+  // A helper waiting for work sees the end and exits; one that reads on
+  // after it gets a moment, then is killed.
+  const auto deadline = TClock::now() + std::chrono::milliseconds(kill ? 5000 : 1000);
+  if (fd_ >= 0 && !kill && pid_ >= 0) {
+    // Its end of the socket closes as it exits: waiting for that here is
+    // waking at the moment it is gone, not polling for it.
+    shutdown(fd_, SHUT_WR);
+    char drain[4096];
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = poll(&p, 1, MsLeft(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      const ssize_t n = recv(fd_, drain, sizeof drain, MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    }
+  }
+  if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  loadPending_ = false;
   sentAhead_.clear();
   aheadBytes_ = 0;
   if (pid_ < 0) return "not running";
   int status = 0;
   pid_t r;
   if (kill) ::kill(pid_, SIGKILL);
-  // One that reads on after the close gets a moment, then is killed.
-  const auto deadline = TClock::now() + std::chrono::milliseconds(kill ? 5000 : 1000);
-  while ((r = waitpid(pid_, &status, WNOHANG)) == 0 && TClock::now() < deadline) usleep(2000);
+  while ((r = waitpid(pid_, &status, WNOHANG)) == 0 && TClock::now() < deadline) usleep(200);
   if (r == 0) {
     ::kill(pid_, SIGKILL);
     r = waitpid(pid_, &status, 0);
@@ -199,6 +215,7 @@ std::string TPluginHostClient::End(bool kill) {
 
 void TPluginHostClient::EnsureRunning() {
   // Answers still out come first in the stream.
+  if (loadPending_) FinishLoad();
   DrainAhead();
   if (pid_ >= 0) return;
   Start();
@@ -242,11 +259,32 @@ void TPluginHostClient::Wrong(const std::string& what) {
 }
 
 std::vector<TLoadedItem> TPluginHostClient::Load(const std::vector<std::string>& paths) {
+  StartLoad(paths);
+  return FinishLoad();
+}
+
+void TPluginHostClient::StartLoad(const std::vector<std::string>& paths) {
   if (pid_ >= 0) End(false);
   gotAhead_.clear();
   paths_ = paths;
   loaded_.clear();
-  EnsureRunning();
+  Start();
+  TLoad load;
+  load.Paths = paths_;
+  const std::string frame = Encode(load);
+  const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
+  try {
+    SendAll(fd_, frame, deadline);
+  } catch (const TCallFailure&) {
+    throw EPluginHost("the analyzer helper " + End(true));
+  }
+  loadPending_ = true;
+}
+
+std::vector<TLoadedItem> TPluginHostClient::FinishLoad() {
+  if (!loadPending_) return loaded_;
+  loadPending_ = false;
+  loaded_ = Answer<TLoaded>(Call([](const std::function<void(std::string_view)>&) {}, mkLoaded)).Items;
   return loaded_;
 }
 

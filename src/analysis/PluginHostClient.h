@@ -35,6 +35,12 @@ class TPluginHostClient {
   // Starts the helper afresh with these libraries; the accepted ones, in
   // order. Every later call loads the same ones into a restarted helper.
   std::vector<hostproto::TLoadedItem> Load(const std::vector<std::string>& paths);
+  // Load in two halves, so that the caller can go on (connect to a server)
+  // while the helper starts and loads: StartLoad starts the helper and sends
+  // the request, FinishLoad waits for its answer. Any other call finishes a
+  // load still out first.
+  void StartLoad(const std::vector<std::string>& paths);
+  std::vector<hostproto::TLoadedItem> FinishLoad();
   // Per header text: the index of the claiming plug-in, or -1.
   std::vector<int32_t> Claim(const std::vector<std::string>& headers);
   // A parse of the mail's lines from plug-in `from` on; the request is sent
@@ -61,6 +67,7 @@ class TPluginHostClient {
   // The helper's process, -1 when none runs (for tests).
   pid_t Pid() const { return pid_; }
   int CallTimeoutMs() const { return timeoutMs_; }
+  bool LoadPending() const { return loadPending_; }
 
  private:
   void Start();
@@ -107,6 +114,7 @@ class TPluginHostClient {
   std::vector<hostproto::TLoadedItem> loaded_;
   pid_t pid_ = -1;
   int fd_ = -1;
+  bool loadPending_ = false;  // the load request sent, its answer not yet read
 };
 
 // quenbell-analyzer-host beside the running executable, or "" when there is

@@ -192,13 +192,22 @@ class TOrderPrinter {
 
   // The order's JSON as printed, made again only when the order is not the
   // one printed (the run's closing line repeats every order).
-  std::string Json(const TOrderData& o) const {
-    auto it = printed_.find(&o);
-    if (it != printed_.end() && !it->second.json.empty() && it->second.key == Key(o)) return it->second.json;
-    return OrderJson(o);
+  void WriteJson(const TOrderData& o, std::ostream& out) const {
+    if (const std::string* json = PrintedJson(o)) out.write(json->data(), static_cast<std::streamsize>(json->size()));
+    else out << OrderJson(o);
   }
 
  private:
+  const std::string* PrintedJson(const TOrderData& o) const {
+    auto it = printed_.find(&o);
+    if (it == printed_.end() || it->second.json.empty()) return nullptr;
+    const TPrinted& p = it->second;
+    // The key compared in place: this runs for every order of the closing line.
+    const std::string& id = o.OrderID.str();
+    const bool same = p.key.size() == o.UID.size() + 1 + id.size() && p.key.compare(0, o.UID.size(), o.UID) == 0 &&
+                      p.key[o.UID.size()] == '\n' && p.key.compare(o.UID.size() + 1, id.size(), id) == 0;
+    return same ? &p.json : nullptr;
+  }
   bool Printed(const TOrderData& o) const {
     auto it = printed_.find(&o);
     return it != printed_.end() && it->second.key == Key(o);
@@ -368,15 +377,17 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   for (const TPosted& m : posted)
     if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, io_.out);
   io_.out.flush();
-  std::string all = "[";
+  // The closing line {"orders":[...]} goes out piece by piece: with many
+  // orders it is large, and built whole it would be copied several times.
+  io_.out << "{\"orders\":[";
   {
     auto list = orderList_.Read();
     for (size_t i = 0; i < list->size(); ++i) {
-      if (i) all += ',';
-      all += printer_->printer.Json(*(*list)[i]);
+      if (i) io_.out << ',';
+      printer_->printer.WriteJson(*(*list)[i], io_.out);
     }
   }
-  io_.out << TJsonObject().Raw("orders", all + "]").Text() << "\n";
+  io_.out << "]}\n";
   io_.out.flush();
   return !stopped;
 }

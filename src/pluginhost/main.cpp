@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -20,13 +21,32 @@ namespace {
 
 constexpr int kChannel = 0;
 
+// Requests come in many small pieces (a length, then a text): they are read
+// through a buffer, one system call for all that has arrived, while a text
+// larger than the buffer goes straight to its place.
+char gIn[64 * 1024];
+size_t gInPos = 0, gInEnd = 0;
+
 // False at the end of the stream.
 bool ReadAll(char* buf, size_t size) {
   size_t off = 0;
   while (off < size) {
-    const ssize_t n = read(kChannel, buf + off, size - off);
+    if (gInPos < gInEnd) {
+      const size_t take = std::min(size - off, gInEnd - gInPos);
+      std::memcpy(buf + off, gIn + gInPos, take);
+      gInPos += take;
+      off += take;
+      continue;
+    }
+    const bool direct = size - off >= sizeof gIn;
+    const ssize_t n = direct ? read(kChannel, buf + off, size - off) : read(kChannel, gIn, sizeof gIn);
     if (n > 0) {
-      off += static_cast<size_t>(n);
+      if (direct) {
+        off += static_cast<size_t>(n);
+      } else {
+        gInPos = 0;
+        gInEnd = static_cast<size_t>(n);
+      }
     } else if (n == 0 || errno != EINTR) {
       return false;
     }

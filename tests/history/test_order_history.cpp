@@ -128,6 +128,42 @@ TEST_F(History, KeepsOrdersListAndMemoryAcrossOpensWithEveryField) {
   }
 }
 
+// The compressor's window follows the mail's size: each size on both sides
+// of a window step, and text that does not compress, comes back the same.
+TEST_F(History, MailSourcesOfEverySizeComeBackWhole) {
+  auto h = OpenHistory();
+  ASSERT_TRUE(h->Open());
+  uint32_t seed = 12345;
+  auto noise = [&](size_t n) {
+    std::string line;
+    for (size_t i = 0; i < n; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      line += static_cast<char>(33 + (seed >> 16) % 94);
+    }
+    return line;
+  };
+  const std::vector<TStrings> sources = {
+      {""},
+      {"x"},
+      {std::string(510, 'a')},
+      {std::string(513, 'a'), "b"},
+      {"Subject: Payment", "", noise(5000)},
+      TStrings(2000, "Amount: 49.90 EUR for an order of many lines"),
+      {noise(40000), noise(40000)},
+      {noise(300000)},
+  };
+  for (size_t i = 0; i < sources.size(); ++i)
+    h->OrderFound(MakeOrder("Shop", "uid-" + std::to_string(i), "Z-" + std::to_string(i), 46000 + i), sources[i]);
+  const auto all = h->Query({});
+  ASSERT_EQ(all.size(), sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    TStrings back;
+    ASSERT_TRUE(h->MailSource(all[i].Id, back)) << i;
+    EXPECT_EQ(back, sources[i]) << i;
+  }
+  EXPECT_TRUE(problems.empty());
+}
+
 TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
   auto a = OpenHistory(), b = OpenHistory();
   ASSERT_TRUE(a->Open());

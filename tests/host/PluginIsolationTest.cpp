@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 
 #include "analysis/OMAnalyze.h"
 #include "analysis/PluginHostClient.h"
@@ -172,6 +173,33 @@ TEST(PluginIsolation, ParseRequestFromLinesIsTheEncodedMessage) {
   request.Source = JoinCRLF(source);
   EXPECT_EQ(hostproto::EncodeParse(3, body, header, source), hostproto::Encode(request));
   EXPECT_EQ(hostproto::EncodeParse(0, {}, {}, {}), hostproto::Encode(hostproto::TParse{}));
+}
+
+// The load is sent at once and its answer read only when the plug-ins are
+// first needed, so that a check connects while the helper loads. A helper
+// that dies before it answers is reported by that first call and leaves no
+// plug-ins, as a load that fails at once does.
+TEST(PluginIsolation, LoadIsAnsweredWhenFirstNeeded) {
+  for (bool killFirst : {false, true}) {
+    SCOPED_TRACE(killFirst ? "helper killed while loading" : "helper loading");
+    auto gear = Isolated();
+    ASSERT_TRUE(gear->Host()->LoadPending());
+    if (killFirst) ASSERT_EQ(kill(gear->Host()->Pid(), SIGKILL), 0);
+    TOrderData o;
+    const bool parsed = Parse(*gear, "Order: 21", o);
+    EXPECT_FALSE(gear->Host()->LoadPending());
+    if (!killFirst) {
+      ASSERT_TRUE(parsed);
+      EXPECT_EQ(o.OrderID, "MIS-21");
+      EXPECT_EQ(gear->ParserList().size(), 2u);
+    }
+    if (killFirst) {
+      EXPECT_FALSE(parsed);
+      EXPECT_TRUE(gear->ParserList().empty());
+    }
+    TStrings echo{"X-Claim: echo"};
+    EXPECT_EQ(gear->IsOrderMail(echo), !killFirst);
+  }
 }
 
 TEST(PluginIsolation, HelperThatCannotStartLeavesNoPlugins) {
