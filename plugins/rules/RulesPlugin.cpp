@@ -55,6 +55,12 @@ extern "C" {
 
 QNB_EXPORT int32_t QNB_CALL GetResellerName(char* name) {
   std::strcpy(name, "Rules");
+  // The rule files are read now, while the caller connects to its servers,
+  // not when the first mail waits for its claim.
+  try {
+    (void)Rules();
+  } catch (...) {
+  }
   return AS_NORMAL;
 }
 

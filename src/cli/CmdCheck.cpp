@@ -421,6 +421,9 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
   const bool noHistory = TakeFlag(args, "--no-history");
   if (!args.empty()) throw TUsageError("unexpected argument \"" + args[0] + "\"");
 
+  // The analyzer helper first: it starts and loads its plug-ins while the
+  // settings are read and the connection is made.
+  auto gear = hasPlugins ? std::make_unique<TParseGear>(pluginDir) : std::make_unique<TParseGear>();
   // A check never opens the mail client.
   TQnbProcessObjects objects(false);
   std::vector<TTaskData> tasks = adhoc;
@@ -428,7 +431,6 @@ int CmdCheck(const TArgs& argsIn, TCliIo& io) {
     for (size_t i = 0; i < AppOption->AccountList.size(); ++i)
       tasks.push_back(TaskOfAccount(*AppOption->AccountList[i], static_cast<int32_t>(i)));
 
-  auto gear = hasPlugins ? std::make_unique<TParseGear>(pluginDir) : std::make_unique<TParseGear>();
   TSigintGuard sigint;
   TCheckRunner runner(*gear, io);
   runner.CAFile = caFile;

@@ -81,8 +81,6 @@ TPattern::TPattern(std::string_view pattern) : source_(pattern) {
   uint32_t groups = 0;
   pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &groups);
   groups_ = static_cast<int>(groups);
-  // Without JIT (a machine that forbids it) the interpreter runs with the same limits.
-  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
   code_ = code;
 }
 
@@ -90,6 +88,8 @@ TPattern::~TPattern() { pcre2_code_free(static_cast<pcre2_code*>(code_)); }
 
 TMatchResult TPattern::Search(std::string_view subject, TMatch& m, size_t start) const {
   if (!code_) return TMatchResult::Error;
+  // Without JIT (a machine that forbids it) the interpreter runs with the same limits.
+  std::call_once(jit_, [this] { pcre2_jit_compile(static_cast<pcre2_code*>(code_), PCRE2_JIT_COMPLETE); });
   TMatchEnv& env = Env();
   int rc = pcre2_match(static_cast<pcre2_code*>(code_), reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
                        start, PCRE2_NO_UTF_CHECK, env.data, env.ctx);

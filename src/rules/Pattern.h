@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,10 @@ class TPattern {
   size_t errorOffset_ = 0;
   int groups_ = 0;
   void* code_ = nullptr;  // pcre2_code*
+  // Compiled for the JIT on the first search: of the many field patterns of
+  // the rule files most are never run in a check, and JIT compiling costs far
+  // more than the plain compile.
+  mutable std::once_flag jit_;
 };
 
 // Bytes that are not UTF-8 read as Latin-1, so that any text can be searched.
