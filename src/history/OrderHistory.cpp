@@ -832,26 +832,15 @@ void TOrderHistory::WriterLoop() {
   // Jobs that queued up meanwhile share one transaction; a bounded number, so
   // that the first of them waits little.
   constexpr size_t kBatch = 64;
-  // A check finds orders a few hundred microseconds apart: a commit of its
-  // own for each would write the same pages again every time. The orders of
-  // a short while share one; whoever waits for them waits that much longer.
-  constexpr auto kGather = std::chrono::milliseconds(2);
   for (;;) {
     std::vector<TJob> batch;
     {
       std::unique_lock<std::mutex> lock(FQueueMutex);
       FQueueCv.wait(lock, [&] { return FStopping || !FQueue.empty(); });
       if (FQueue.empty()) return;
-      const auto until = std::chrono::steady_clock::now() + kGather;
-      for (;;) {
-        while (!FQueue.empty() && batch.size() < kBatch) {
-          batch.push_back(std::move(FQueue.front()));
-          FQueue.pop_front();
-        }
-        const bool orders = std::any_of(batch.begin(), batch.end(),
-                                        [](const TJob& j) { return j.Kind == TJob::jkOrder; });
-        if (!orders || batch.size() >= kBatch || FStopping) break;
-        if (!FQueueCv.wait_until(lock, until, [&] { return FStopping || !FQueue.empty(); })) break;
+      while (!FQueue.empty() && batch.size() < kBatch) {
+        batch.push_back(std::move(FQueue.front()));
+        FQueue.pop_front();
       }
     }
     {
