@@ -180,7 +180,7 @@ std::string TPluginHostClient::End(bool kill) {
     // waking at the moment it is gone, not polling for it.
     shutdown(fd_, SHUT_WR);
     char drain[4096];
-    for (;;) {
+    while (TClock::now() < deadline) {
       pollfd p{fd_, POLLIN, 0};
       const int ready = poll(&p, 1, MsLeft(deadline));
       if (ready < 0 && errno == EINTR) continue;
