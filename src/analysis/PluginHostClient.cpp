@@ -117,7 +117,7 @@ void TPluginHostClient::ReadOneAhead() {
   sentAhead_.pop_front();
   TAheadResult& r = gotAhead_[ticket];
   try {
-    r.answer = Answer<TParsed>(Call([](const std::function<void(std::string_view)>&) {}, mkParsed));
+    r.answer = Answer<TParsed>(Receive(mkParsed));
   } catch (const EPluginHost& e) {
     r.failed = true;
     r.failure = e.what();
@@ -218,10 +218,12 @@ void TPluginHostClient::EnsureRunning() {
   if (loadPending_) FinishLoad();
   DrainAhead();
   if (pid_ >= 0) return;
-  Start();
-  TLoad load;
-  load.Paths = paths_;
-  loaded_ = Answer<TLoaded>(Call(Encode(load), mkLoaded)).Items;
+  SendLoad();
+  FinishLoad();
+}
+
+std::string TPluginHostClient::Receive(TKind expected) {
+  return Call([](const std::function<void(std::string_view)>&) {}, expected);
 }
 
 std::string TPluginHostClient::Call(const std::string& frame, TKind expected) {
@@ -243,14 +245,18 @@ std::string TPluginHostClient::Call(const std::function<void(const std::function
     ReadAll(fd_, payload.data(), length, deadline);
     return payload;
   } catch (const TCallFailure& f) {
-    if (f.timedOut) {
-      End(true);
-      throw EPluginHost("the analyzer helper did not answer within " + std::to_string(timeoutMs_ / 1000) + " s");
-    }
-    throw EPluginHost("the analyzer helper " + End(false));
+    Failed(f.timedOut);
   } catch (const EProtocol& e) {
     Wrong(e.what());
   }
+}
+
+void TPluginHostClient::Failed(bool timedOut) {
+  if (timedOut) {
+    End(true);
+    throw EPluginHost("the analyzer helper did not answer within " + std::to_string(timeoutMs_ / 1000) + " s");
+  }
+  throw EPluginHost("the analyzer helper " + End(false));
 }
 
 void TPluginHostClient::Wrong(const std::string& what) {
@@ -268,6 +274,10 @@ void TPluginHostClient::StartLoad(const std::vector<std::string>& paths) {
   gotAhead_.clear();
   paths_ = paths;
   loaded_.clear();
+  SendLoad();
+}
+
+void TPluginHostClient::SendLoad() {
   Start();
   TLoad load;
   load.Paths = paths_;
@@ -275,8 +285,8 @@ void TPluginHostClient::StartLoad(const std::vector<std::string>& paths) {
   const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs_);
   try {
     SendAll(fd_, frame, deadline);
-  } catch (const TCallFailure&) {
-    throw EPluginHost("the analyzer helper " + End(true));
+  } catch (const TCallFailure& f) {
+    Failed(f.timedOut);
   }
   loadPending_ = true;
 }
@@ -284,7 +294,7 @@ void TPluginHostClient::StartLoad(const std::vector<std::string>& paths) {
 std::vector<TLoadedItem> TPluginHostClient::FinishLoad() {
   if (!loadPending_) return loaded_;
   loadPending_ = false;
-  loaded_ = Answer<TLoaded>(Call([](const std::function<void(std::string_view)>&) {}, mkLoaded)).Items;
+  loaded_ = Answer<TLoaded>(Receive(mkLoaded)).Items;
   return loaded_;
 }
 

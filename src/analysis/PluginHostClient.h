@@ -71,6 +71,8 @@ class TPluginHostClient {
 
  private:
   void Start();
+  // Starts the helper and sends it the load of paths_; FinishLoad reads the answer.
+  void SendLoad();
   void EnsureRunning();
   // Sends the frame and returns the payload of an answer of the expected
   // kind; any failure ends the helper and is EPluginHost.
@@ -79,8 +81,13 @@ class TPluginHostClient {
   // function it is given.
   std::string Call(const std::function<void(const std::function<void(std::string_view)>&)>& send,
                    hostproto::TKind expected);
+  // The answer to a request sent earlier.
+  std::string Receive(hostproto::TKind expected);
   // Ends the helper (killed if it still runs) and says how it ended.
   std::string End(bool kill);
+  // A call that failed (timed out, or the helper ended): ends the helper and
+  // throws EPluginHost saying how.
+  [[noreturn]] void Failed(bool timedOut);
   // A message that makes no sense ends the helper too.
   [[noreturn]] void Wrong(const std::string& what);
   template <class M>
