@@ -198,28 +198,30 @@ class TOrderPrinter {
   }
 
  private:
-  const std::string* PrintedJson(const TOrderData& o) const {
-    auto it = printed_.find(&o);
-    if (it == printed_.end() || it->second.json.empty()) return nullptr;
-    const TPrinted& p = it->second;
-    // The key compared in place: this runs for every order of the closing line.
-    const std::string& id = o.OrderID.str();
-    const bool same = p.key.size() == o.UID.size() + 1 + id.size() && p.key.compare(0, o.UID.size(), o.UID) == 0 &&
-                      p.key[o.UID.size()] == '\n' && p.key.compare(o.UID.size() + 1, id.size(), id) == 0;
-    return same ? &p.json : nullptr;
-  }
-  bool Printed(const TOrderData& o) const {
-    auto it = printed_.find(&o);
-    return it != printed_.end() && it->second.key == Key(o);
-  }
-  // An address can be reused after a prune, even by an order of the same ID
-  // (its mail was delivered again): the mail's UID tells them apart too. In
-  // this process nothing else of an order changes once it is on the list.
-  static std::string Key(const TOrderData& o) { return o.UID + '\n' + o.OrderID.str(); }
   struct TPrinted {
     std::string key;
     std::string json;  // empty for an order marked printed
   };
+  // What was printed for this very order (nullptr: not printed).
+  const TPrinted* PrintedAs(const TOrderData& o) const {
+    auto it = printed_.find(&o);
+    return it != printed_.end() && IsKeyOf(it->second.key, o) ? &it->second : nullptr;
+  }
+  const std::string* PrintedJson(const TOrderData& o) const {
+    const TPrinted* p = PrintedAs(o);
+    return p && !p->json.empty() ? &p->json : nullptr;
+  }
+  bool Printed(const TOrderData& o) const { return PrintedAs(o) != nullptr; }
+  // An address can be reused after a prune, even by an order of the same ID
+  // (its mail was delivered again): the mail's UID tells them apart too. In
+  // this process nothing else of an order changes once it is on the list.
+  static std::string Key(const TOrderData& o) { return o.UID + '\n' + o.OrderID.str(); }
+  // Key(o) == key, compared in place: this runs for every order of a run.
+  static bool IsKeyOf(const std::string& key, const TOrderData& o) {
+    const std::string& id = o.OrderID.str();
+    return key.size() == o.UID.size() + 1 + id.size() && key.compare(0, o.UID.size(), o.UID) == 0 &&
+           key[o.UID.size()] == '\n' && key.compare(o.UID.size() + 1, id.size(), id) == 0;
+  }
   std::unordered_map<const TOrderData*, TPrinted> printed_;
 
  public:
@@ -254,23 +256,24 @@ class TLogFeed {
 
 // The line of a status record, with its newline, into out (emptied first):
 // the same members as TJsonObject would give, built in one buffer.
+void AppendNumber(std::string& out, int64_t v) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
 void AppendLogLine(std::string& out, const TLogRec& rec) {
-  auto number = [&out](int64_t v) {
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, res.ptr);
-  };
   out.clear();
   out += "{\"log\":";
   AppendJsonString(out, LogTypeName(rec.LogCode));
   out += ",\"code\":";
-  number(rec.LogCode);
+  AppendNumber(out, rec.LogCode);
   out += ",\"caption\":";
   AppendJsonString(out, rec.Reserved);
   out += ",\"message\":";
   AppendJsonString(out, rec.LogMessage);
   out += ",\"task\":";
-  number(rec.TaskID);
+  AppendNumber(out, rec.TaskID);
   out += ",\"account\":";
   AppendJsonString(out, rec.Account);
   out += ",\"server\":";
@@ -286,9 +289,7 @@ void AppendProgressLine(std::string& out, const char* name, intptr_t value) {
   out += "{\"progress\":";
   AppendJsonString(out, name);
   out += ",\"value\":";
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
-  out.append(buf, res.ptr);
+  AppendNumber(out, value);
   out += "}\n";
 }
 
