@@ -793,21 +793,35 @@ void TOrderHistory::MemoryUpdated(const std::string& account, const TStrings& ui
   Enqueue(std::move(job));
 }
 
+// Jobs share one transaction: each commit costs a lock and log pages of its
+// own, more than the rows of an order. Until someone waits for them, jobs
+// gather for a while, up to a bounded number; a Flush is served at once.
+constexpr size_t kWriteBatch = 64;
+constexpr auto kWriteGather = std::chrono::milliseconds(20);
+
 void TOrderHistory::Enqueue(TJob job) {
   if (!FOpen) return;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(FQueueMutex);
     if (!FWriter.joinable()) return;
     FQueue.push_back(std::move(job));
     ++FEnqueued;
+    // A gathering writer is woken only when its batch is full.
+    wake = FQueue.size() == 1 || FQueue.size() == kWriteBatch;
   }
-  FQueueCv.notify_one();
+  if (wake) FQueueCv.notify_one();
 }
 
 void TOrderHistory::Flush() {
   std::unique_lock<std::mutex> lock(FQueueMutex);
   const uint64_t target = FEnqueued;
+  if (FDone >= target) return;
+  // The writer stops gathering for whoever waits.
+  ++FFlushWaiters;
+  FQueueCv.notify_one();
   FDoneCv.wait(lock, [&] { return FDone >= target; });
+  --FFlushWaiters;
 }
 
 void TOrderHistory::StartWriter() {
@@ -829,16 +843,15 @@ void TOrderHistory::StopWriter() {
 }
 
 void TOrderHistory::WriterLoop() {
-  // Jobs that queued up meanwhile share one transaction; a bounded number, so
-  // that the first of them waits little.
-  constexpr size_t kBatch = 64;
   for (;;) {
     std::vector<TJob> batch;
     {
       std::unique_lock<std::mutex> lock(FQueueMutex);
       FQueueCv.wait(lock, [&] { return FStopping || !FQueue.empty(); });
       if (FQueue.empty()) return;
-      while (!FQueue.empty() && batch.size() < kBatch) {
+      FQueueCv.wait_until(lock, std::chrono::steady_clock::now() + kWriteGather,
+                          [&] { return FStopping || FFlushWaiters > 0 || FQueue.size() >= kWriteBatch; });
+      while (!FQueue.empty() && batch.size() < kWriteBatch) {
         batch.push_back(std::move(FQueue.front()));
         FQueue.pop_front();
       }

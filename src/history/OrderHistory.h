@@ -107,7 +107,8 @@ class TOrderHistory final : public TOrderStoreHook {
   void OrdersLeftList(const std::vector<TOrderData>& orders) override;
   void MemoryUpdated(const std::string& account, const TStrings& uids) override;
   // Returns once every write handed over before the call is in the file (or
-  // given up because the file cannot be written). Reads flush first.
+  // given up because the file cannot be written). Reads flush first. Writes
+  // nobody waits for are gathered for up to 20 ms and then stored together.
   void Flush();
 
  private:
@@ -157,6 +158,7 @@ class TOrderHistory final : public TOrderStoreHook {
   std::condition_variable FQueueCv, FDoneCv;
   std::deque<TJob> FQueue;
   uint64_t FEnqueued = 0, FDone = 0;
+  int FFlushWaiters = 0;
   bool FStopping = false;
   std::thread FWriter;
 };

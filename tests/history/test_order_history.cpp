@@ -10,9 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "history/OrderFields.h"
 #include "history/OrderHistory.h"
@@ -176,6 +178,27 @@ TEST_F(History, TheSameOrderFromTwoProcessesIsOneRowBackOnTheList) {
   const auto all = a->Query({});
   ASSERT_EQ(all.size(), 1u);
   EXPECT_TRUE(all[0].OnServer);
+}
+
+// Writes are gathered into shared transactions until someone waits for them;
+// those nobody waits for, a short run or more than one batch, still reach
+// the file by themselves.
+TEST_F(History, WritesNobodyWaitsForReachTheFileByThemselves) {
+  auto a = OpenHistory(), b = OpenHistory();
+  ASSERT_TRUE(a->Open());
+  ASSERT_TRUE(b->Open());
+  for (const int n : {3, 150}) {
+    const int64_t start = b->Count();
+    for (int i = 0; i < n; ++i) {
+      const std::string k = std::to_string(n) + "-" + std::to_string(i);
+      a->OrderFound(MakeOrder("Shop", "u" + k, "G-" + k, 46000), {"x"});
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (b->Count() < start + n && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(b->Count(), start + n) << n;
+  }
+  EXPECT_TRUE(problems.empty());
 }
 
 TEST_F(History, QueryFiltersByAccountDatesAndSearch) {
