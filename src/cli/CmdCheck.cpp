@@ -1,6 +1,7 @@
 // quenbell-cli check: check runs with the real worker, printed as JSON lines as
 // the worker's messages reach the main thread.
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -172,7 +173,7 @@ class TOrderPrinter {
   // upTo: the last order to print (nullptr: all); the ones after it joined
   // the list later and may not be kept yet. When it has left the list, the
   // orders wait for the next call.
-  void PrintNew(TOrderList& orders, std::ostream& out, const TOrderData* upTo = nullptr) {
+  void PrintNew(TOrderList& orders, std::string& out, const TOrderData* upTo = nullptr) {
     auto list = orders.Read();
     size_t end = list->size();
     if (upTo) {
@@ -186,7 +187,8 @@ class TOrderPrinter {
       TPrinted& p = printed_[&o];
       p.key = Key(o);
       p.json = OrderJson(o);
-      out << TJsonObject().Raw("order", p.json).Text() << "\n";
+      out += TJsonObject().Raw("order", p.json).Text();
+      out += '\n';
     }
   }
 
@@ -326,6 +328,23 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
   worker.Store = history_.get();
   worker.Start();
   bool stopped = false, finished = false;
+  // The lines of a burst go out together. With the history, an order's line
+  // goes out only once the order is in the file, and every line after it
+  // waits with it, so that the lines keep their order; such lines wait up to
+  // kHoldOrders, so that the history stores the orders of that time in one
+  // transaction rather than one each.
+  constexpr auto kHoldOrders = std::chrono::milliseconds(20);
+  constexpr size_t kHoldBytes = 1 << 20;
+  std::string pending;
+  bool ordersPending = false;
+  auto pendingSince = std::chrono::steady_clock::now();
+  auto release = [&] {
+    if (ordersPending) history_->Flush();
+    ordersPending = false;
+    io_.out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
+    io_.out.flush();
+    pending.clear();
+  };
   std::string line;  // reused: a record line costs no allocation of its own
   std::deque<TPosted> posted;
   while (!finished) {
@@ -335,7 +354,19 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     }
     // All that is queued is taken at once: one lock for a burst, not one
     // per message.
-    if (posted.empty() && !queue_.TakeAll(posted, std::chrono::milliseconds(50))) continue;
+    if (posted.empty()) {
+      auto wait = std::chrono::milliseconds(50);
+      if (ordersPending) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            pendingSince + kHoldOrders - std::chrono::steady_clock::now());
+        wait = std::clamp(left, std::chrono::milliseconds(0), wait);
+      }
+      if (!queue_.TakeAll(posted, wait)) {
+        // A lull: what waits goes out now.
+        if (!pending.empty()) release();
+        continue;
+      }
+    }
     const TPosted m = posted.front();
     posted.pop_front();
     if (m.message == WM_ORDWATCH_LOGNOTIFY) {
@@ -343,40 +374,47 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
       // notice, so the lines keep the worker's order against its orders.
       if (auto rec = printer_->feed.Next()) {
         AppendLogLine(line, *rec);
-        io_.out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        pending += line;
         if (rec->LogCode == ltAllTaskFinished) finished = true;
       }
     } else if (m.message == WM_ORDWATCH_PROGRESS) {
       AppendProgressLine(line, ProgressName(m.wParam), m.lParam);
-      io_.out.write(line.data(), static_cast<std::streamsize>(line.size()));
+      pending += line;
     } else if (m.message == WM_ADD_ORDER) {
-      // An order is printed only once it is kept: those on the list now have
-      // been handed to the history, and are kept once Flush returns; orders
-      // that join meanwhile wait for the next notice.
+      // The orders on the list now have been handed to the history, and are
+      // kept once Flush returns; orders that join meanwhile wait for the next
+      // notice.
       const TOrderData* upTo = nullptr;
       if (history_) {
-        {
-          auto list = orderList_.Read();
-          upTo = list->empty() ? nullptr : list->back().get();
-        }
-        history_->Flush();
+        auto list = orderList_.Read();
+        upTo = list->empty() ? nullptr : list->back().get();
       }
-      if (upTo || !history_) printer_->printer.PrintNew(orderList_, io_.out, upTo);
+      if (upTo || !history_) {
+        const size_t before = pending.size();
+        printer_->printer.PrintNew(orderList_, pending, upTo);
+        if (history_ && pending.size() != before && !ordersPending) {
+          ordersPending = true;
+          pendingSince = std::chrono::steady_clock::now();
+        }
+      }
     }
+    if (pending.size() >= kHoldBytes) release();
     // Out as soon as the worker has nothing more queued: one write per
     // burst of records, not one per line. The short pause lets the next
     // burst gather instead of waking this thread for every record.
     if (posted.empty() && queue_.Empty()) {
-      io_.out.flush();
+      if (!ordersPending || std::chrono::steady_clock::now() - pendingSince >= kHoldOrders) release();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
   worker.WaitFor();
   if (history_) history_->Flush();
+  release();
   // Messages posted before the last record may still wait in the queue.
   queue_.TakeAll(posted, std::chrono::milliseconds(0));
   for (const TPosted& m : posted)
-    if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, io_.out);
+    if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, pending);
+  io_.out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
   io_.out.flush();
   // The closing line {"orders":[...]} goes out piece by piece: with many
   // orders it is large, and built whole it would be copied several times.
