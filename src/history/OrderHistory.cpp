@@ -1,10 +1,10 @@
 #include "history/OrderHistory.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -194,37 +194,42 @@ void ReadOrder(const TStmt& st, TOrderData& o, int first) {
   }
 }
 
-// The fastest level, with a window and hash no larger than the mail needs:
-// compress2's full-size state costs more to set up and clear than a payment
-// mail of a few KB costs to compress. The stream stays plain zlib, read back
-// by uncompress whatever the window.
+// A mail is compressed in one call by a compressor set up once per thread, at
+// the fastest level: zlib's streaming state cost as much to set up and finish
+// as compressing a payment mail of 1 KB. The output is a plain zlib stream,
+// as earlier builds stored it, and those read back the same way.
+struct TCompressor {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(1);
+  ~TCompressor() { libdeflate_free_compressor(c); }
+};
+struct TDecompressor {
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  ~TDecompressor() { libdeflate_free_decompressor(d); }
+};
+
 std::string Compress(const std::string& text) {
-  int windowBits = 9;
-  while (windowBits < 15 && (size_t(1) << windowBits) < text.size()) ++windowBits;
-  const int memLevel = std::clamp(windowBits - 6, 1, 8);
-  z_stream zs{};
-  if (deflateInit2(&zs, 1, Z_DEFLATED, windowBits, memLevel, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::runtime_error("compression failed");
-  std::string out(deflateBound(&zs, static_cast<uLong>(text.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int rc = deflate(&zs, Z_FINISH);
-  const size_t size = zs.total_out;
-  deflateEnd(&zs);
-  if (rc != Z_STREAM_END) throw std::runtime_error("compression failed");
-  out.resize(size);
+  thread_local TCompressor z;
+  if (!z.c) throw std::runtime_error("compression failed");
+  std::string out(libdeflate_zlib_compress_bound(z.c, text.size()), '\0');
+  const size_t n = libdeflate_zlib_compress(z.c, text.data(), text.size(), out.data(), out.size());
+  if (n == 0) throw std::runtime_error("compression failed");
+  out.resize(n);
   return out;
 }
 
+// Twice the largest mail that is fetched; a bigger size is a damaged file's.
+constexpr size_t kMaxStoredMail = size_t(128) << 20;
+
+// False for a stream that is damaged or does not give exactly `size` bytes.
 bool Uncompress(const std::string& packed, size_t size, std::string& text) {
+  if (size > kMaxStoredMail) return false;
+  thread_local TDecompressor z;
+  if (!z.d) return false;
   text.assign(size, '\0');
-  uLongf got = static_cast<uLongf>(size);
-  if (uncompress(reinterpret_cast<Bytef*>(text.data()), &got, reinterpret_cast<const Bytef*>(packed.data()),
-                 static_cast<uLong>(packed.size())) != Z_OK || got != size)
-    return false;
-  return true;
+  size_t got = 0;
+  return libdeflate_zlib_decompress(z.d, packed.data(), packed.size(), text.data(), size, &got) ==
+             LIBDEFLATE_SUCCESS &&
+         got == size;
 }
 
 std::string TimeStamp() {
