@@ -4,7 +4,8 @@
 // mail just under the largest size. The worker runs in this process with its plug-ins in the helper;
 // the scripted servers hold no more than one line each. Prints the time of
 // each run, this process's peak resident memory after it and, at the end,
-// the helper's. The goal: within twice the largest allowed mail (128 MiB).
+// the helper's. Last, the same largest mail fetched over IMAP, as one
+// literal. The goal: within twice the largest allowed mail (128 MiB).
 //
 //   bench_bounds
 
@@ -18,6 +19,7 @@
 #include "TestConfig.h"
 #include "mailcheck/OrderMailUtils.h"
 #include "support/PayNimbusMail.h"
+#include "support/ScriptedImapServer.h"
 #include "support/ScriptedPop3Server.h"
 
 namespace {
@@ -29,6 +31,8 @@ double PeakMiB(int who) {
   getrusage(who, &ru);
   return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
+
+using qnb::test::TScriptedImapServer;
 
 std::string HeaderOf(const std::string& mail) { return mail.substr(0, mail.find("\r\n\r\n") + 2); }
 
@@ -109,9 +113,43 @@ int main() {
         if (rec->LogCode == qnb::ltSizeError || rec->LogCode == qnb::ltSingleTaskFailed ||
             rec->LogCode == qnb::ltAdvanceError)
           failure = std::string(qnb::LogTypeName(rec->LogCode)) + " \"" + rec->LogMessage.str() + "\"";
-      std::printf("%s: %.2f s, peak RSS %.1f MiB, %s\n", sc.name,
-                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF),
+      std::printf("%s: %.2f s, peak RSS %.1f MiB, %zu order(s), %s\n", sc.name,
+                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF), orders.Count(),
                   failure.empty() ? "no failure record" : failure.c_str());
+      std::fflush(stdout);
+      srv.WaitDone(10000);
+    }
+    {
+      // The mail as one literal of the largest size an IMAP answer may have.
+      const size_t lines = (maxMail - header) / line.size() - 1;
+      const std::string head = HeaderOf(payment) + "\r\n";
+      TScriptedImapServer srv;
+      srv.Login().Examine("INBOX", 7, {101}).Header(1, 101, HeaderOf(payment));
+      srv.Expect("UID FETCH 101 (BODY.PEEK[])")
+          .Send("* 1 FETCH (UID 101 BODY[] {" + std::to_string(head.size() + lines * line.size()) + "}\r\n");
+      srv.Raw().Send(head).Repeat(line, lines);
+      srv.Send(")\r\n").Done().Logout();
+      srv.Start();
+      qnb::TTaskList tasks;
+      qnb::TOrderList orders;
+      qnb::TLogList logs;
+      qnb::TUidlList uids;
+      qnb::TTaskData t;
+      t.Account = "Bench";
+      t.Server = "127.0.0.1";
+      t.Port = std::to_string(srv.Port());
+      t.Username = "user";
+      t.Password = "pass";
+      t.Protocol = qnb::protoImap;
+      tasks.Add(std::make_unique<qnb::TTaskData>(t));
+      const auto t0 = Clock::now();
+      {
+        qnb::TGetMailThd worker(nullptr, tasks, orders, gear, &logs, &uids);
+        worker.Start();
+        worker.WaitFor();
+      }
+      std::printf("payment mail just under 64 MiB over IMAP: %.2f s, peak RSS %.1f MiB, %zu order(s)\n",
+                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF), orders.Count());
       std::fflush(stdout);
       srv.WaitDone(10000);
     }

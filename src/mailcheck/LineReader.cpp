@@ -31,7 +31,11 @@ void TLineReader::Fill() {
 }
 
 std::string TLineReader::ReadBytes(size_t n) {
+  // The size is known (and bounded by the caller): grown by appends, a mail
+  // of 64 MiB would pass through copies of up to twice its size. Pages not yet
+  // written take no memory.
   std::string out;
+  out.reserve(n);
   for (;;) {
     const size_t take = std::min(n - out.size(), buf_.size() - pos_);
     out.append(buf_, pos_, take);

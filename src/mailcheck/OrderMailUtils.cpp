@@ -1,5 +1,9 @@
 #include "mailcheck/OrderMailUtils.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -294,6 +298,19 @@ void TGetMailThd::Post(uint32_t message, intptr_t wParam, intptr_t lParam) {
   if (FOwner) FOwner->Post(message, wParam, lParam);
 }
 
+namespace {
+
+// Memory freed after an account's check goes back to the system: a big mail
+// would otherwise stay in the process's heap, and the next big one, taken in
+// one piece from elsewhere, would come on top of it.
+void ReturnFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
+
 void TGetMailThd::Execute() {
   TotalOrder = 0;
   try {
@@ -304,6 +321,7 @@ void TGetMailThd::Execute() {
         t = FCurTask;
       }
       GetOrderMail(t);
+      ReturnFreedMemory();
     }
   } catch (...) {
     // The account's clean-up has run; the run ends here.
