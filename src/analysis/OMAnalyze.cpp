@@ -409,23 +409,23 @@ bool TParseGear::GetOrderData(TLineSpan body, const TStrings& headers, TLineSpan
     FParserID = answer.Next;
     if (!answer.Parsed) return false;
     od = answer.Record;
-  } else if (!ParseWithPlugins(JoinCRLF(body), JoinCRLF(headers), JoinCRLF(fullSource), od)) {
+  } else if (!ParseWithPlugins(JoinCRLF(body).c_str(), JoinCRLF(headers).c_str(), JoinCRLF(fullSource).c_str(),
+                               od)) {
     return false;
   }
   FillOrder(od, headers, *aOD);
   return true;
 }
 
-bool TParseGear::ParseFrom(int32_t& parserID, const std::string& body, const std::string& header,
-                           const std::string& source, TOriginData& od) {
+bool TParseGear::ParseFrom(int32_t& parserID, const char* body, const char* header, const char* source,
+                           TOriginData& od) {
   FParserID = parserID < 0 ? static_cast<int>(FParserList.size()) : parserID;
   const bool parsed = ParseWithPlugins(body, header, source, od);
   parserID = FParserID;
   return parsed;
 }
 
-bool TParseGear::ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
-                                  TOriginData& od) {
+bool TParseGear::ParseWithPlugins(const char* body, const char* header, const char* source, TOriginData& od) {
   // The record is shared by the plug-ins tried in turn: a later one sees what
   // an earlier one left. A call that throws or crashes counts as a failure, so
   // a crashed plug-in's half-filled record is never taken as parsed.
@@ -434,11 +434,11 @@ bool TParseGear::ParseWithPlugins(const std::string& body, const std::string& he
     ++FParserID;
     int32_t status = AS_ERROR;
     if (TParseOrderFunc parse = item.ParseOrder) {
-      TGuardedResult r = GuardedCall([&] { return parse(body.c_str(), header.c_str(), &od); });
+      TGuardedResult r = GuardedCall([&] { return parse(body, header, &od); });
         status = r.Returned() ? r.Value : AS_ERROR;
       if (status == AS_FUN_NOFIND && item.ParseOrderEx) {
         TParseOrderExFunc parseEx = item.ParseOrderEx;
-        TGuardedResult rx = GuardedCall([&] { return parseEx(source.c_str(), &od); });
+        TGuardedResult rx = GuardedCall([&] { return parseEx(source, &od); });
         status = rx.Returned() ? rx.Value : AS_ERROR;
       }
     }

@@ -200,12 +200,11 @@ class TParseGear {
   // the claiming plug-in or -1), and a parse from plug-in `parserID` on, which
   // leaves parserID after the last one tried.
   int32_t ClaimText(const std::string& headerText);
-  bool ParseFrom(int32_t& parserID, const std::string& body, const std::string& header, const std::string& source,
-                 TOriginData& od);
+  // The texts are NUL-terminated, as the plug-ins take them.
+  bool ParseFrom(int32_t& parserID, const char* body, const char* header, const char* source, TOriginData& od);
 
  private:
-  bool ParseWithPlugins(const std::string& body, const std::string& header, const std::string& source,
-                        TOriginData& od);
+  bool ParseWithPlugins(const char* body, const char* header, const char* source, TOriginData& od);
   void Failed(const std::string& text);
   // With a helper the load is only sent at first; its answer is read when
   // the plug-in list is first needed, so that a check connects meanwhile.

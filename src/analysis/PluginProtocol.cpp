@@ -113,24 +113,42 @@ std::string Encode(const TClaimed& m) {
 std::string Encode(const TParse& m) {
   TWriter w(mkParse);
   w.I32(m.From);
-  w.Str(m.Body);
   w.Str(m.Header);
   w.Str(m.Source);
+  w.U32(m.BodyAt);
+  if (m.BodyAt == TParse::kOwnBody) w.Str(m.Body);
   return w.Frame();
 }
+
+namespace {
+
+// Where body starts as the tail of source's text, or kOwnBody. Compared by
+// content: the body lines may be copies of the source's.
+uint32_t BodyAtInSource(TLineSpan body, TLineSpan source) {
+  if (body.empty() || body.size() > source.size()) return TParse::kOwnBody;
+  const size_t first = source.size() - body.size();
+  for (size_t i = 0; i < body.size(); ++i)
+    if (body[i] != source[first + i]) return TParse::kOwnBody;
+  return static_cast<uint32_t>(JoinedSize(source) - JoinedSize(body));
+}
+
+}  // namespace
 
 void EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan source,
                  const std::function<void(std::string_view)>& put) {
   constexpr size_t kPiece = 256 * 1024;
-  const size_t total = 4 + 12 + JoinedSize(body) + JoinedSize(header) + JoinedSize(source);
+  const uint32_t bodyAt = BodyAtInSource(body, source);
+  const bool ownBody = bodyAt == TParse::kOwnBody;
+  const size_t total =
+      4 + 12 + JoinedSize(header) + JoinedSize(source) + (ownBody ? 4 + JoinedSize(body) : 0);
   if (total > kMaxPayload) throw EProtocol("message too large");
   TWriter w(mkParse);
   std::string& buf = w.Raw();
   for (int i = 0; i < 4; ++i) buf[static_cast<size_t>(i)] = static_cast<char>((total >> (8 * i)) & 0xff);
   w.I32(from);
-  for (const auto* lines : {&body, &header, &source}) {
-    w.U32(static_cast<uint32_t>(JoinedSize(*lines)));
-    for (std::string_view l : *lines) {
+  auto text = [&](TLineSpan lines) {
+    w.U32(static_cast<uint32_t>(JoinedSize(lines)));
+    for (std::string_view l : lines) {
       buf += l;
       buf += "\r\n";
       if (buf.size() >= kPiece) {
@@ -138,7 +156,11 @@ void EncodeParse(int32_t from, TLineSpan body, TLineSpan header, TLineSpan sourc
         buf.clear();
       }
     }
-  }
+  };
+  text(header);
+  text(source);
+  w.U32(bodyAt);
+  if (ownBody) text(body);
   if (!buf.empty()) put(buf);
 }
 
@@ -206,9 +228,12 @@ void Decode(std::string_view payload, TClaimed& m) {
 void Decode(std::string_view payload, TParse& m) {
   TReader r(payload);
   m.From = r.I32();
-  m.Body = r.Str();
   m.Header = r.Str();
   m.Source = r.Str();
+  m.BodyAt = r.U32();
+  m.Body.clear();
+  if (m.BodyAt == TParse::kOwnBody) m.Body = r.Str();
+  else if (m.BodyAt > m.Source.size()) throw EProtocol("body outside the source");
   r.End();
 }
 

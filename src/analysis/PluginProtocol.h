@@ -50,8 +50,15 @@ struct TClaimed {
   std::vector<int32_t> Parsers;
 };
 struct TParse {
+  static constexpr uint32_t kOwnBody = 0xffffffff;
   int32_t From = 0;  // the plug-in to try first
-  std::string Body, Header, Source;
+  std::string Header, Source;
+  // The body of a mail without parts is the tail of its source, from BodyAt:
+  // then it is sent and held once. Otherwise (kOwnBody) it is Body.
+  uint32_t BodyAt = kOwnBody;
+  std::string Body;
+  // NUL-terminated, as the plug-ins take it.
+  const char* BodyText() const { return BodyAt == kOwnBody ? Body.c_str() : Source.c_str() + BodyAt; }
 };
 struct TParsed {
   bool Parsed = false;

@@ -64,9 +64,9 @@ bool WriteAll(const std::string& data) {
   return true;
 }
 
-// A parse request of `length` bytes read straight into its three texts, so
-// that a big mail is not held a second time as the frame. False at the end of
-// the stream.
+// A parse request of `length` bytes read straight into its texts, so that a
+// big mail is not held a second time as the frame. False at the end of the
+// stream.
 bool ReadParse(uint32_t length, TParse& m) {
   size_t left = length;
   auto u32 = [&](uint32_t& v) {
@@ -77,16 +77,22 @@ bool ReadParse(uint32_t length, TParse& m) {
     v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
     return true;
   };
-  uint32_t from = 0;
-  if (!u32(from)) return false;
-  m.From = static_cast<int32_t>(from);
-  for (std::string* text : {&m.Body, &m.Header, &m.Source}) {
+  auto text = [&](std::string& into) {
     uint32_t n = 0;
     if (!u32(n)) return false;
     if (left < n) throw EProtocol("message cut short");
     left -= n;
-    text->resize(n);
-    if (!ReadAll(text->data(), n)) return false;
+    into.resize(n);
+    return ReadAll(into.data(), n);
+  };
+  uint32_t from = 0;
+  if (!u32(from)) return false;
+  m.From = static_cast<int32_t>(from);
+  if (!text(m.Header) || !text(m.Source) || !u32(m.BodyAt)) return false;
+  if (m.BodyAt == TParse::kOwnBody) {
+    if (!text(m.Body)) return false;
+  } else if (m.BodyAt > m.Source.size()) {
+    throw EProtocol("body outside the source");
   }
   if (left != 0) throw EProtocol("bytes after the message");
   return true;
@@ -96,7 +102,8 @@ std::string ServeParse(TParseGear& gear, const TParse& parse) {
   TParsed parsed;
   std::memset(&parsed.Record, 0, sizeof parsed.Record);
   parsed.Next = parse.From;
-  parsed.Parsed = gear.ParseFrom(parsed.Next, parse.Body, parse.Header, parse.Source, parsed.Record);
+  parsed.Parsed =
+      gear.ParseFrom(parsed.Next, parse.BodyText(), parse.Header.c_str(), parse.Source.c_str(), parsed.Record);
   return Encode(parsed);
 }
 

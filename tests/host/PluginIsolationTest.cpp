@@ -164,15 +164,44 @@ TEST(PluginIsolation, ClaimParsersHandsBackTheClaimsForUseClaim) {
   EXPECT_TRUE(gear->ClaimParsers({}).empty());
 }
 
+// A body that is the tail of the source (a mail without parts) goes as a
+// place in the source, sent and held once; any other body as its own text.
 TEST(PluginIsolation, ParseRequestFromLinesIsTheEncodedMessage) {
-  const TStrings body{"Order: 1", "", "x"}, header{"Subject: a"}, source{"Subject: a", "", "Order: 1", "", "x"};
-  hostproto::TParse request;
-  request.From = 3;
-  request.Body = JoinCRLF(body);
-  request.Header = JoinCRLF(header);
-  request.Source = JoinCRLF(source);
-  EXPECT_EQ(hostproto::EncodeParse(3, body, header, source), hostproto::Encode(request));
+  const TStrings header{"Subject: a"}, source{"Subject: a", "", "Order: 1", "", "x"};
+  const struct {
+    const char* what;
+    TStrings body;
+    bool inSource;
+  } cases[] = {
+      {"tail of the source", {"Order: 1", "", "x"}, true},
+      {"the whole source", source, true},
+      {"decoded text", {"Order: 1", "", "y"}, false},
+      {"longer than the source", {"a", "b", "c", "d", "e", "f"}, false},
+      {"empty", {}, false},
+  };
+  for (const auto& c : cases) {
+    hostproto::TParse request;
+    request.From = 3;
+    request.Header = JoinCRLF(header);
+    request.Source = JoinCRLF(source);
+    const std::string body = JoinCRLF(c.body);
+    if (c.inSource) request.BodyAt = static_cast<uint32_t>(request.Source.size() - body.size());
+    else request.Body = body;
+    const std::string frame = hostproto::EncodeParse(3, c.body, header, source);
+    EXPECT_EQ(frame, hostproto::Encode(request)) << c.what;
+    hostproto::TParse back;
+    hostproto::Decode(std::string_view(frame).substr(hostproto::kHeaderSize), back);
+    EXPECT_EQ(back.BodyText(), body) << c.what;
+    EXPECT_EQ(back.BodyAt == hostproto::TParse::kOwnBody, !c.inSource) << c.what;
+  }
   EXPECT_EQ(hostproto::EncodeParse(0, {}, {}, {}), hostproto::Encode(hostproto::TParse{}));
+  // A place past the source's end is refused.
+  hostproto::TParse outside;
+  outside.Source = "ab";
+  outside.BodyAt = 3;
+  const std::string frame = hostproto::Encode(outside);
+  hostproto::TParse back;
+  EXPECT_THROW(hostproto::Decode(std::string_view(frame).substr(hostproto::kHeaderSize), back), hostproto::EProtocol);
 }
 
 // The load is sent at once and its answer read only when the plug-ins are
