@@ -43,10 +43,52 @@ void OneMessage(TScriptedPop3Server& srv) {
   srv.Expect("TOP 1 0");
 }
 
+// One check of one account on 127.0.0.1:port, the worker in this process.
+struct TRun {
+  double seconds = 0;
+  size_t orders = 0;
+  std::string failure;  // the last failure record, if any
+};
+
+TRun RunCheck(qnb::TParseGear& gear, int port, qnb::TProtocol protocol) {
+  qnb::TTaskList tasks;
+  qnb::TOrderList orders;
+  qnb::TLogList logs;
+  qnb::TUidlList uids;
+  qnb::TTaskData t;
+  t.Account = "Bench";
+  t.Server = "127.0.0.1";
+  t.Port = std::to_string(port);
+  t.Username = "user";
+  t.Password = "pass";
+  t.Protocol = protocol;
+  tasks.Add(std::make_unique<qnb::TTaskData>(t));
+  const auto t0 = std::chrono::steady_clock::now();
+  {
+    qnb::TGetMailThd worker(nullptr, tasks, orders, gear, &logs, &uids);
+    worker.AnswerTimeoutMs = 3000;
+    worker.Start();
+    worker.WaitFor();
+  }
+  TRun r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  r.orders = orders.Count();
+  while (auto rec = logs.TakeFirst())
+    if (rec->LogCode == qnb::ltSizeError || rec->LogCode == qnb::ltSingleTaskFailed ||
+        rec->LogCode == qnb::ltAdvanceError)
+      r.failure = std::string(qnb::LogTypeName(rec->LogCode)) + " \"" + rec->LogMessage.str() + "\"";
+  return r;
+}
+
+void Report(const char* name, const TRun& r) {
+  std::printf("%s: %.2f s, peak RSS %.1f MiB, %zu order(s), %s\n", name, r.seconds, PeakMiB(RUSAGE_SELF), r.orders,
+              r.failure.empty() ? "no failure record" : r.failure.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main() {
-  using Clock = std::chrono::steady_clock;
   const std::string payment = qnb::test::MakePayNimbusMail(1);
   const std::string line = "X-Filler: " + std::string(988, 'f') + "\r\n";  // 1000 bytes
   const size_t maxMail = qnb::TPop3Session::kMaxMailBytes;
@@ -90,33 +132,7 @@ int main() {
       TScriptedPop3Server srv;
       sc.script(srv, payment, line, (maxMail - header) / line.size() - 1);
       srv.Start();
-      qnb::TTaskList tasks;
-      qnb::TOrderList orders;
-      qnb::TLogList logs;
-      qnb::TUidlList uids;
-      qnb::TTaskData t;
-      t.Account = "Bench";
-      t.Server = "127.0.0.1";
-      t.Port = std::to_string(srv.Port());
-      t.Username = "user";
-      t.Password = "pass";
-      tasks.Add(std::make_unique<qnb::TTaskData>(t));
-      const auto t0 = Clock::now();
-      {
-        qnb::TGetMailThd worker(nullptr, tasks, orders, gear, &logs, &uids);
-        worker.AnswerTimeoutMs = 3000;
-        worker.Start();
-        worker.WaitFor();
-      }
-      std::string failure;
-      while (auto rec = logs.TakeFirst())
-        if (rec->LogCode == qnb::ltSizeError || rec->LogCode == qnb::ltSingleTaskFailed ||
-            rec->LogCode == qnb::ltAdvanceError)
-          failure = std::string(qnb::LogTypeName(rec->LogCode)) + " \"" + rec->LogMessage.str() + "\"";
-      std::printf("%s: %.2f s, peak RSS %.1f MiB, %zu order(s), %s\n", sc.name,
-                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF), orders.Count(),
-                  failure.empty() ? "no failure record" : failure.c_str());
-      std::fflush(stdout);
+      Report(sc.name, RunCheck(gear, srv.Port(), qnb::protoPop3));
       srv.WaitDone(10000);
     }
     {
@@ -130,27 +146,7 @@ int main() {
       srv.Raw().Send(head).Repeat(line, lines);
       srv.Send(")\r\n").Done().Logout();
       srv.Start();
-      qnb::TTaskList tasks;
-      qnb::TOrderList orders;
-      qnb::TLogList logs;
-      qnb::TUidlList uids;
-      qnb::TTaskData t;
-      t.Account = "Bench";
-      t.Server = "127.0.0.1";
-      t.Port = std::to_string(srv.Port());
-      t.Username = "user";
-      t.Password = "pass";
-      t.Protocol = qnb::protoImap;
-      tasks.Add(std::make_unique<qnb::TTaskData>(t));
-      const auto t0 = Clock::now();
-      {
-        qnb::TGetMailThd worker(nullptr, tasks, orders, gear, &logs, &uids);
-        worker.Start();
-        worker.WaitFor();
-      }
-      std::printf("payment mail just under 64 MiB over IMAP: %.2f s, peak RSS %.1f MiB, %zu order(s)\n",
-                  std::chrono::duration<double>(Clock::now() - t0).count(), PeakMiB(RUSAGE_SELF), orders.Count());
-      std::fflush(stdout);
+      Report("payment mail just under 64 MiB over IMAP", RunCheck(gear, srv.Port(), qnb::protoImap));
       srv.WaitDone(10000);
     }
   }
