@@ -300,9 +300,9 @@ void TGetMailThd::Post(uint32_t message, intptr_t wParam, intptr_t lParam) {
 
 namespace {
 
-// Memory freed after an account's check goes back to the system: a big mail
-// would otherwise stay in the process's heap, and the next big one, taken in
-// one piece from elsewhere, would come on top of it.
+// Memory freed after an account's check that read a big mail goes back to
+// the system: the mail would otherwise stay in the process's heap, and the
+// next big one, taken in one piece from elsewhere, would come on top of it.
 void ReturnFreedMemory() {
 #ifdef __GLIBC__
   malloc_trim(0);
@@ -321,7 +321,8 @@ void TGetMailThd::Execute() {
         t = FCurTask;
       }
       GetOrderMail(t);
-      ReturnFreedMemory();
+      if (FBigMailRead) ReturnFreedMemory();
+      FBigMailRead = false;
     }
   } catch (...) {
     // The account's clean-up has run; the run ends here.
@@ -749,6 +750,7 @@ TGetMailThd::TStep TGetMailThd::MessageStep(TAccountCheck& c, TRequestPipe& pipe
       return stNext;
     }
     gotMail = whole.ok;
+    if (whole.mail.Bytes() >= kBigMailBytes) FBigMailRead = true;
     MailSource = std::move(whole.mail);
   } catch (const EAnswerBound& e) {
     AnswerFailed(c, n, e);

@@ -232,6 +232,9 @@ class TGetMailThd {
   // During a check whose UIDs started over, an order already in the list
   // takes the new UID of its mail instead of being announced again.
   bool FRelabelDuplicates = false;
+  // An account's check read a mail of kBigMailBytes or more (worker thread).
+  static constexpr size_t kBigMailBytes = size_t(8) << 20;
+  bool FBigMailRead = false;
   std::thread FThread;
 };
 
