@@ -489,40 +489,40 @@ int main(int argc, char** argv) {
         if (!failures.empty()) std::printf("  other status records:%s\n", failures.c_str());
         std::printf("  CLI cpu per 10,000 headers: %.3f s\n", (r.user + r.sys) * 10000.0 / messages);
         if (!minimal.empty()) {
-          const double mServer0 = master > 0 ? GroupCpuSeconds(master) : 0;
-          TRunResult m = RunCli({"/usr/bin/python3", minimal, std::string(dove.Host()), std::to_string(dove.Port()),
-                                 "bench", "bench", "256"},
-                                config.Str(), data.Str());
-          const double mServer = master > 0 ? GroupCpuSeconds(master) - mServer0 : 0;
-          std::printf("  minimal pipelined client (window 256, TOP n 0): %.2f s, cpu %.2f s user + %.2f s sys, "
-                      "dovecot cpu %.2f s, exit %d, \"%s\"\n",
-                      m.wall, m.user, m.sys, mServer, m.status, m.lastLine.c_str());
-          std::printf("  ratio quenbell-cli / minimal client: %.2f (wall), %.2f (cpu)\n", r.wall / m.wall,
-                      (r.user + r.sys) / std::max(1e-6, m.user + m.sys));
-          if (m.status != 0 || m.lastLine.rfind("headers " + std::to_string(messages) + " ", 0) != 0) {
+          // The yardstick script with extra arguments, timed with Dovecot's
+          // CPU for its session; prints its line. False unless it exited 0
+          // and its last line starts with every header and ends with `tail`.
+          auto yardstick = [&](const char* what, const std::vector<std::string>& extra, const std::string& tail,
+                               TRunResult& y) {
+            std::vector<std::string> args{"/usr/bin/python3", minimal, std::string(dove.Host()),
+                                          std::to_string(dove.Port()), "bench", "bench", "256"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            const double server0 = master > 0 ? GroupCpuSeconds(master) : 0;
+            y = RunCli(args, config.Str(), data.Str());
+            const double server = master > 0 ? GroupCpuSeconds(master) - server0 : 0;
+            std::printf("  %s: %.2f s, cpu %.2f s user + %.2f s sys, dovecot cpu %.2f s, exit %d, \"%s\"\n", what,
+                        y.wall, y.user, y.sys, server, y.status, y.lastLine.c_str());
+            const std::string& line = y.lastLine;
+            return y.status == 0 && line.rfind("headers " + std::to_string(messages) + " ", 0) == 0 &&
+                   line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+          };
+          TRunResult m, w;
+          if (!yardstick("minimal pipelined client (window 256, TOP n 0)", {}, "", m)) {
             std::fprintf(stderr, "bench_first_check: the minimal client failed\n%s", m.err.c_str());
             ok = false;
           }
+          std::printf("  ratio quenbell-cli / minimal client: %.2f (wall), %.2f (cpu)\n", r.wall / m.wall,
+                      (r.user + r.sys) / std::max(1e-6, m.user + m.sys));
           // The same client making the server do what the check must: the
           // UIDL listing and the payment mails retrieved whole.
-          const double sServer0 = master > 0 ? GroupCpuSeconds(master) : 0;
-          TRunResult w = RunCli({"/usr/bin/python3", minimal, std::string(dove.Host()), std::to_string(dove.Port()),
-                                 "bench", "bench", "256", "--same-work", std::to_string(percent)},
-                                config.Str(), data.Str());
-          const double sServer = master > 0 ? GroupCpuSeconds(master) - sServer0 : 0;
-          std::printf("  same-work client (also UIDL and RETR of the payments): %.2f s, cpu %.2f s user + %.2f s sys, "
-                      "dovecot cpu %.2f s, exit %d, \"%s\"\n",
-                      w.wall, w.user, w.sys, sServer, w.status, w.lastLine.c_str());
-          std::printf("  ratio same-work client / minimal client: %.2f (wall); quenbell-cli / same-work client: %.2f "
-                      "(wall)\n",
-                      w.wall / m.wall, r.wall / w.wall);
-          const std::string mails = " mails " + std::to_string(payments);
-          if (w.status != 0 || w.lastLine.rfind("headers " + std::to_string(messages) + " ", 0) != 0 ||
-              w.lastLine.size() < mails.size() ||
-              w.lastLine.compare(w.lastLine.size() - mails.size(), mails.size(), mails) != 0) {
+          if (!yardstick("same-work client (also UIDL and RETR of the payments)",
+                         {"--same-work", std::to_string(percent)}, " mails " + std::to_string(payments), w)) {
             std::fprintf(stderr, "bench_first_check: the same-work client failed\n%s", w.err.c_str());
             ok = false;
           }
+          std::printf("  ratio same-work client / minimal client: %.2f (wall); quenbell-cli / same-work client: %.2f "
+                      "(wall)\n",
+                      w.wall / m.wall, r.wall / w.wall);
         }
         if (!r.err.empty()) std::printf("  stderr: %s", r.err.c_str());
         std::fflush(stdout);
