@@ -408,14 +408,14 @@ bool TCheckRunner::Run(const std::vector<TTaskData>& tasks, const std::function<
     }
   }
   worker.WaitFor();
+  // Every order has been handed to the history by now: after this Flush all
+  // are kept, those still to be printed too.
   if (history_) history_->Flush();
-  release();
   // Messages posted before the last record may still wait in the queue.
   queue_.TakeAll(posted, std::chrono::milliseconds(0));
   for (const TPosted& m : posted)
     if (m.message == WM_ADD_ORDER) printer_->printer.PrintNew(orderList_, pending);
-  io_.out.write(pending.data(), static_cast<std::streamsize>(pending.size()));
-  io_.out.flush();
+  release();
   // The closing line {"orders":[...]} goes out piece by piece: with many
   // orders it is large, and built whole it would be copied several times.
   io_.out << "{\"orders\":[";
