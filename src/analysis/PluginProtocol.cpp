@@ -47,6 +47,7 @@ class TReader {
     pos_ += n;
     return s;
   }
+  void Text(std::string& s) { s = Str(); }
   // A count of items of at least minSize bytes each: never more than the
   // rest of the message can hold, so a hostile count allocates nothing.
   uint32_t Count(size_t minSize) {
@@ -227,13 +228,7 @@ void Decode(std::string_view payload, TClaimed& m) {
 
 void Decode(std::string_view payload, TParse& m) {
   TReader r(payload);
-  m.From = r.I32();
-  m.Header = r.Str();
-  m.Source = r.Str();
-  m.BodyAt = r.U32();
-  m.Body.clear();
-  if (m.BodyAt == TParse::kOwnBody) m.Body = r.Str();
-  else if (m.BodyAt > m.Source.size()) throw EProtocol("body outside the source");
+  ReadParseFields(r, m);
   r.End();
 }
 

@@ -93,6 +93,19 @@ void Decode(std::string_view payload, TLoaded& m);
 void Decode(std::string_view payload, TClaim& m);
 void Decode(std::string_view payload, TClaimed& m);
 void Decode(std::string_view payload, TParse& m);
+// The fields of a parse request in their order, read through `in`, which has
+// `uint32_t U32()` and `void Text(std::string&)` (a length, then its bytes).
+// Decode uses it, and the helper reading a request straight from its socket.
+template <class TIn>
+void ReadParseFields(TIn& in, TParse& m) {
+  m.From = static_cast<int32_t>(in.U32());
+  in.Text(m.Header);
+  in.Text(m.Source);
+  m.BodyAt = in.U32();
+  m.Body.clear();
+  if (m.BodyAt == TParse::kOwnBody) in.Text(m.Body);
+  else if (m.BodyAt > m.Source.size()) throw EProtocol("body outside the source");
+}
 void Decode(std::string_view payload, TParsed& m);
 
 }  // namespace qnb::hostproto

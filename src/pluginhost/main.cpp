@@ -64,37 +64,48 @@ bool WriteAll(const std::string& data) {
   return true;
 }
 
-// A parse request of `length` bytes read straight into its texts, so that a
-// big mail is not held a second time as the frame. False at the end of the
-// stream.
-bool ReadParse(uint32_t length, TParse& m) {
-  size_t left = length;
-  auto u32 = [&](uint32_t& v) {
-    if (left < 4) throw EProtocol("message cut short");
-    left -= 4;
+// The stream ended (the caller closed its end) inside a request.
+struct TStreamEnded {};
+
+// The fields of a request of `left` bytes, read from the socket, each text
+// straight into its place, so that a big mail is not held a second time as
+// the frame.
+class TRequestIn {
+ public:
+  explicit TRequestIn(uint32_t length) : left_(length) {}
+  uint32_t U32() {
     unsigned char b[4];
-    if (!ReadAll(reinterpret_cast<char*>(b), 4)) return false;
-    v = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-    return true;
-  };
-  auto text = [&](std::string& into) {
-    uint32_t n = 0;
-    if (!u32(n)) return false;
-    if (left < n) throw EProtocol("message cut short");
-    left -= n;
-    into.resize(n);
-    return ReadAll(into.data(), n);
-  };
-  uint32_t from = 0;
-  if (!u32(from)) return false;
-  m.From = static_cast<int32_t>(from);
-  if (!text(m.Header) || !text(m.Source) || !u32(m.BodyAt)) return false;
-  if (m.BodyAt == TParse::kOwnBody) {
-    if (!text(m.Body)) return false;
-  } else if (m.BodyAt > m.Source.size()) {
-    throw EProtocol("body outside the source");
+    Take(reinterpret_cast<char*>(b), 4);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
   }
-  if (left != 0) throw EProtocol("bytes after the message");
+  void Text(std::string& into) {
+    const uint32_t n = U32();
+    if (left_ < n) throw EProtocol("message cut short");
+    into.resize(n);
+    Take(into.data(), n);
+  }
+  void End() const {
+    if (left_ != 0) throw EProtocol("bytes after the message");
+  }
+
+ private:
+  void Take(char* buf, size_t n) {
+    if (left_ < n) throw EProtocol("message cut short");
+    left_ -= n;
+    if (!ReadAll(buf, n)) throw TStreamEnded{};
+  }
+  size_t left_;
+};
+
+// A parse request of `length` bytes; false at the end of the stream.
+bool ReadParse(uint32_t length, TParse& m) {
+  TRequestIn in(length);
+  try {
+    ReadParseFields(in, m);
+  } catch (const TStreamEnded&) {
+    return false;
+  }
+  in.End();
   return true;
 }
 
