@@ -21,6 +21,7 @@
 #include "support/PayNimbusMail.h"
 #include "support/ScriptedImapServer.h"
 #include "support/ScriptedPop3Server.h"
+#include "worker/WorkerHarness.h"
 
 namespace {
 
@@ -55,12 +56,7 @@ TRun RunCheck(qnb::TParseGear& gear, int port, qnb::TProtocol protocol) {
   qnb::TOrderList orders;
   qnb::TLogList logs;
   qnb::TUidlList uids;
-  qnb::TTaskData t;
-  t.Account = "Bench";
-  t.Server = "127.0.0.1";
-  t.Port = std::to_string(port);
-  t.Username = "user";
-  t.Password = "pass";
+  qnb::TTaskData t = qnb::test::Task(0, {"Bench", "127.0.0.1", std::to_string(port), "user", "pass"});
   t.Protocol = protocol;
   tasks.Add(std::make_unique<qnb::TTaskData>(t));
   const auto t0 = std::chrono::steady_clock::now();

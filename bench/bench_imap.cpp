@@ -30,6 +30,7 @@
 #include "support/DovecotServer.h"
 #include "support/PayNimbusMail.h"
 #include "support/TempDir.h"
+#include "worker/WorkerHarness.h"
 
 extern char** environ;
 
@@ -86,12 +87,7 @@ TResult CheckOnce(TParseGear& gear, TProtocol protocol, int port) {
   TOrderList orders;
   TLogList logs;
   TUidlList uids;
-  TTaskData t;
-  t.Account = "Bench";
-  t.Server = "127.0.0.1";
-  t.Port = std::to_string(port);
-  t.Username = "big";
-  t.Password = "bench";
+  TTaskData t = qnb::test::Task(0, {"Bench", "127.0.0.1", std::to_string(port), "big", "bench"});
   t.Protocol = protocol;
   tasks.Add(std::make_unique<TTaskData>(t));
   TDrainingTarget target(logs);
