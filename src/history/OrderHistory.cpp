@@ -259,6 +259,16 @@ bool MakePrivateDir(const fs::path& dir, std::string& why) {
 
 constexpr const char* kDamaged = "the file is damaged";
 
+// Why a file of this schema version cannot be opened; empty when it can
+// (migrated first when older). No version below 0 was ever written: the
+// header is damaged, and the version must not index the migrations.
+std::string VersionProblem(int version) {
+  if (version < 0) return kDamaged;
+  if (version > TOrderHistory::kSchemaVersion)
+    return "it was written by a newer version of Quenbell (schema " + std::to_string(version) + ")";
+  return {};
+}
+
 // What tells a damaged file at the start: the whole file while it is small;
 // beyond that the orders and the memory, as the mails are read only when
 // asked for.
@@ -492,8 +502,8 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why, std::vector<
       TStmt v(FDb, "PRAGMA user_version");
       if (v.Step()) version = static_cast<int>(v.ColInt(0));
     }
-    if (version > kSchemaVersion) {
-      why = "it was written by a newer version of Quenbell (schema " + std::to_string(version) + ")";
+    if (const std::string problem = VersionProblem(version); !problem.empty()) {
+      why = problem;
       Close();
       return orDamaged;
     }
@@ -519,6 +529,8 @@ TOrderHistory::TOpenResult TOrderHistory::TryOpen(std::string& why, std::vector<
       // Another process may have upgraded the file meanwhile.
       TStmt v(FDb, "PRAGMA user_version");
       version = v.Step() ? static_cast<int>(v.ColInt(0)) : 0;
+      if (const std::string problem = VersionProblem(version); !problem.empty())
+        throw TSqlError(SQLITE_CORRUPT, problem);
       const auto steps = Migrations();
       for (int n = version; n < kSchemaVersion; ++n) Exec(FDb, steps[static_cast<size_t>(n)]);
       Exec(FDb, "PRAGMA user_version=" + std::to_string(kSchemaVersion));

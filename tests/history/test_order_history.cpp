@@ -291,6 +291,16 @@ TEST_F(History, QueryFiltersByAccountDatesAndSearch) {
 }
 
 TEST_F(History, UnreadableFilesAreMovedAsideAndANewHistoryStarts) {
+  // The file's bytes with another schema version in its header.
+  auto WithVersion = [this](const std::string& bytes, int version) {
+    fs::path p = dir.Path() / "version.sqlite";
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+    sqlite3* d = nullptr;
+    sqlite3_open(p.c_str(), &d);
+    sqlite3_exec(d, ("PRAGMA user_version=" + std::to_string(version)).c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(d);
+    return ReadAll(p);
+  };
   // A file with content to damage.
   {
     auto h = OpenHistory();
@@ -318,15 +328,9 @@ TEST_F(History, UnreadableFilesAreMovedAsideAndANewHistoryStarts) {
          for (size_t i = 4096; i < s.size(); i += 4096) s.replace(i + 8, 64, std::string(64, '\x5a'));
          return s;
        }},
-      {"newer schema", [&] {
-         fs::path p = dir.Path() / "newer.sqlite";
-         std::ofstream(p, std::ios::binary) << good;
-         sqlite3* d = nullptr;
-         sqlite3_open(p.c_str(), &d);
-         sqlite3_exec(d, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
-         sqlite3_close(d);
-         return ReadAll(p);
-       }},
+      {"newer schema", [&] { return WithVersion(good, 99); }},
+      // No version this program ever wrote: a damaged header.
+      {"negative schema version", [&] { return WithVersion(good, -7); }},
   };
   for (const auto& c : cases) {
     for (bool together : {false, true}) {
